@@ -1,0 +1,67 @@
+// Direct-form convolution of a streamed input with an impulse held in memory.
+//
+// Output frame m (m = 0 ... M + N - 1) is sum over k of h[k] * x[m - 1 - k], with input
+// frames outside 0 ... M - 1 taken as zero, so the output is the full linear convolution
+// preceded by one silent frame: M + N frames. Each sum runs from the oldest term
+// (k = N - 1) to the newest (k = 0): the first product is rounded to float, every later
+// product is formed and added in double and the sum rounded back to float before the next
+// term. Because every step rounds, this order is part of the result, and every engine must
+// reproduce it to the bit.
+//
+// Channel layouts (input x impulse -> output): mono x mono -> mono; mono x stereo ->
+// stereo (each output channel uses its own impulse channel); stereo x stereo -> stereo
+// (channel by channel); stereo x mono -> stereo (the same impulse on both channels).
+#pragma once
+
+#include <cstdint>
+
+#include "convolution/JobProgress.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
+
+enum ConvolveResult {
+    convolveCompleted,   // all M + N frames were handed to the writer
+    convolveStopped,     // a stop was requested; the frames so far were written
+    convolveWriteFailed, // the writer refused a frame; nothing more was produced
+    convolveOutOfMemory, // working memory could not be had; nothing was produced
+};
+
+// Asked between blocks of output frames, at least every 50 ms of work. Either field may be
+// null (never stop).
+struct StopCheck {
+    int (*requested)(void* context); // 1 when the job should stop
+    void* context;
+};
+
+// Which arithmetic path the engine takes; tests force each one.
+enum EnginePath {
+    enginePathAuto,      // the fastest this CPU has
+    enginePathReference, // the literal definition, frame by frame
+};
+
+struct EngineOptions {
+    EnginePath path;  // which path computes the sums
+    unsigned threads; // worker threads to use; 0 = one per core
+};
+
+// Convolves input (positioned at its first frame) with the impulse (impulseFrames >= 1
+// frames of impulseChannels interleaved floats, reversed in place by the call) into output,
+// which must have 2 channels when either input has 2, 1 otherwise. Publishes total = M + N
+// and done in progress, raising progress.active once both are set; the caller clears it.
+ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
+                        uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
+                        StopCheck stop, EngineOptions options = EngineOptions{});
+
+// The literal engine: a delay line that moves by one frame per output frame, the sums in
+// the defined order. Kept as the reference every faster path is tested against.
+ConvolveResult convolveReference(WavReader* input, float* impulse, uint32_t impulseFrames,
+                                 uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
+                                 StopCheck stop);
+
+// Reverses the impulse in place frame by frame, keeping each frame's left/right order.
+void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChannels);
+
+// True when a stop has been requested.
+inline bool stopRequested(const StopCheck& stop) {
+    return stop.requested != nullptr && stop.requested(stop.context) != 0;
+}

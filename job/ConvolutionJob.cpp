@@ -1,0 +1,131 @@
+// The worker's body: open, check, convolve, finish, and report the end with one message.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "job/FailureTexts.h"
+#include "job/JobMessages.h"
+#include "job/JobState.h"
+
+JobState jobState{};
+
+namespace {
+
+constexpr unsigned kExitDone = 0;
+constexpr unsigned kExitFailed = static_cast<unsigned>(-1);
+constexpr uint64_t kLargestWavFile = 0xFFFFFFFFu; // the RIFF size field's limit, plus 8
+constexpr uint64_t kHeaderBytes = 44;
+
+// What the job holds at any moment; released through one path.
+struct JobResources {
+    WavReader* input;
+    WavReader* impulse;
+    WavWriter* output;
+    float* impulseBuffer;
+};
+
+// Finishes the output if it was created, closes the readers, frees the impulse.
+// 1 when the output was finished cleanly (or never created).
+int releaseResources(JobResources& held) {
+    int finished = 1;
+    if (held.output != nullptr) {
+        finished = WavWriter::finish(held.output);
+    }
+    WavReader::close(held.input);
+    WavReader::close(held.impulse);
+    free(held.impulseBuffer);
+    held = JobResources{};
+    return finished;
+}
+
+unsigned failAndRelease(JobResources& held, const char* message) {
+    releaseResources(held);
+    jobState.progress.active.store(0, std::memory_order_release);
+    failJob(message);
+    return kExitFailed;
+}
+
+// Same file, not same spelling: another relative path, "./" or a hard link count too.
+// A path that does not exist yet cannot be either of the inputs.
+bool sameFile(const char* a, const char* b) {
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
+}
+
+int stopEventRequested(void*) {
+    return stopEventSignalled(jobState.stopEvent);
+}
+
+} // namespace
+
+void failJob(const char* message) {
+    const size_t length = strlen(message);
+    const size_t kept = length < kErrorTextBytes ? length : kErrorTextBytes - 1;
+    memcpy(jobState.errorText, message, kept);
+    jobState.errorText[kept] = '\0';
+    postJobMessage(jobState.dialogWindow, WM_JOB_FAILED);
+}
+
+int copyPath(char (&field)[kPathBytes], const char* path) {
+    const size_t length = strlen(path);
+    const size_t kept = length < kPathBytes ? length : kPathBytes - 1;
+    memcpy(field, path, kept);
+    field[kept] = '\0';
+    return length < kPathBytes ? 1 : 0;
+}
+
+unsigned runConvolutionJob(void*) {
+    JobResources held{};
+    held.input = WavReader::open(jobState.inputPath);
+    if (held.input == nullptr) {
+        return failAndRelease(held, kTextInputUnreadable);
+    }
+    held.impulse = WavReader::open(jobState.impulsePath);
+    if (held.impulse == nullptr) {
+        return failAndRelease(held, kTextImpulseUnreadable);
+    }
+    if (held.input->sampleRate != held.impulse->sampleRate) {
+        return failAndRelease(held, kTextSampleRatesDiffer);
+    }
+    // Creating the output truncates it, so an output that is one of the inputs would be
+    // destroyed before it was read.
+    if (sameFile(jobState.outputPath, jobState.inputPath) ||
+        sameFile(jobState.outputPath, jobState.impulsePath)) {
+        return failAndRelease(held, kTextOutputIsAnInput);
+    }
+    const uint32_t outputChannels =
+        held.input->channels == 2 || held.impulse->channels == 2 ? 2 : 1;
+    const uint64_t outputFrames = static_cast<uint64_t>(held.input->frames) + held.impulse->frames;
+    // The size fields are 32 bits; this also keeps the frame count within the progress
+    // record's signed 32 bits.
+    if (kHeaderBytes + outputFrames * outputChannels * 2 > kLargestWavFile) {
+        return failAndRelease(held, kTextOutputTooLarge);
+    }
+    held.output = WavWriter::create(jobState.outputPath, held.input->sampleRate, outputChannels);
+    if (held.output == nullptr) {
+        return failAndRelease(held, kTextOutputNotCreated);
+    }
+    held.impulseBuffer = WavReader::loadAll(held.impulse);
+    if (held.impulseBuffer == nullptr) {
+        return failAndRelease(held, kTextImpulseNotLoaded);
+    }
+    const ConvolveResult result =
+        convolve(held.input, held.impulseBuffer, held.impulse->frames, held.impulse->channels,
+                 held.output, jobState.progress, StopCheck{stopEventRequested, nullptr});
+    const int finished = releaseResources(held);
+    jobState.progress.active.store(0, std::memory_order_release);
+    if (result == convolveOutOfMemory) {
+        failJob(kTextOutOfMemory);
+        return kExitFailed;
+    }
+    // A file that did not take every byte is a failure, whether the engine saw it during
+    // the run or finishing found it at the end.
+    if (result == convolveWriteFailed || !finished) {
+        failJob(kTextWriteFailed);
+        return kExitFailed;
+    }
+    postJobMessage(jobState.dialogWindow, result == convolveStopped ? WM_JOB_STOPPED : WM_JOB_DONE);
+    return kExitDone;
+}

@@ -1,0 +1,37 @@
+// The record the front end and the worker share for the length of the process.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "convolution/Convolve.h"
+#include "platform/Platform.h"
+
+constexpr uint32_t kPathBytes = 260;      // the platform's path limit, terminator included
+constexpr uint32_t kErrorTextBytes = 512; // room for the longest failure sentence
+
+struct JobState {
+    char inputPath[kPathBytes];      // recording to process; written before the worker starts
+    char impulsePath[kPathBytes];    // impulse response; likewise
+    char outputPath[kPathBytes];     // file to write; likewise, and read to play the result
+    WindowHandle dialogWindow;       // where the worker posts its end message
+    std::atomic<int32_t> running;    // 1 while a job runs (front end only)
+    JobProgress progress;            // written by the engine, read by the front end's timer
+    ThreadHandle workerThread;       // the worker; written and read by the front end only
+    EventHandle stopEvent;           // signalled by the front end to stop the running job
+    char errorText[kErrorTextBytes]; // why the job failed; written before WM_JOB_FAILED
+};
+
+// The one job state of the process; all zero at start.
+extern JobState jobState;
+
+// The worker thread's entry: runs one job from jobState and posts WM_JOB_DONE,
+// WM_JOB_STOPPED or WM_JOB_FAILED to jobState.dialogWindow as its last act. The argument
+// is not used. Returns the thread's exit code: 0, or -1 (as unsigned) after a failure.
+unsigned runConvolutionJob(void* unused);
+
+// Records message in errorText and posts WM_JOB_FAILED. The job returns right after it.
+void failJob(const char* message);
+
+// Copies a path into one of the state's fixed fields, truncated to fit; 1 when it fit whole.
+int copyPath(char (&field)[kPathBytes], const char* path);

@@ -1,0 +1,128 @@
+#include "wav/WavWriter.h"
+
+#include <new>
+
+#include "platform/Platform.h"
+#include "wav/LittleEndian.h"
+
+namespace {
+
+constexpr uint64_t kHeaderBytes = 44;
+
+int writeAll(FILE* file, const uint8_t* bytes, size_t count) {
+    return fwrite(bytes, 1, count, file) == count ? 1 : 0;
+}
+
+int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels) {
+    uint8_t riff[8];
+    writeLe32(riff, fourCc("RIFF"));
+    writeLe32(riff + 4, 0);
+    uint8_t wave[4];
+    writeLe32(wave, fourCc("WAVE"));
+    uint8_t format[8];
+    writeLe32(format, fourCc("fmt "));
+    writeLe32(format + 4, 16);
+    uint8_t body[16];
+    writeLe16(body, 1);
+    writeLe16(body + 2, static_cast<uint16_t>(channels));
+    writeLe32(body + 4, sampleRate);
+    writeLe32(body + 8, sampleRate * channels * 2);
+    writeLe16(body + 12, static_cast<uint16_t>(channels * 2));
+    writeLe16(body + 14, 16);
+    uint8_t data[8];
+    writeLe32(data, fourCc("data"));
+    writeLe32(data + 4, 0);
+    return writeAll(file, riff, sizeof riff) && writeAll(file, wave, sizeof wave) &&
+           writeAll(file, format, sizeof format) && writeAll(file, body, sizeof body) &&
+           writeAll(file, data, sizeof data);
+}
+
+// Writes the pending block. On a short write only the frames that reached the file whole
+// stay counted, so the header never claims samples the file does not hold.
+int flushBlock(WavWriter* writer) {
+    if (writer->failed) {
+        return 0;
+    }
+    const size_t bytes = static_cast<size_t>(writer->pendingSamples) * 2;
+    const size_t written = fwrite(writer->block, 1, bytes, writer->file);
+    const uint32_t pendingFrames = writer->pendingSamples / writer->channels;
+    writer->pendingSamples = 0;
+    if (written == bytes) {
+        return 1;
+    }
+    const auto wholeFrames = static_cast<uint32_t>(written / (2 * writer->channels));
+    writer->framesWritten = writer->framesWritten - pendingFrames + wholeFrames;
+    writer->failed = 1;
+    return 0;
+}
+
+} // namespace
+
+WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t channels) {
+    auto* writer = new (std::nothrow) WavWriter{};
+    if (writer == nullptr) {
+        return nullptr;
+    }
+    writer->file = fopen(path, "wb");
+    if (writer->file == nullptr) {
+        delete writer;
+        return nullptr;
+    }
+    // The writer buffers a whole conversion block itself; an unbuffered stream means a
+    // refused write is known at once, with the exact number of bytes that got through.
+    setvbuf(writer->file, nullptr, _IONBF, 0);
+    writer->sampleRate = sampleRate;
+    writer->channels = channels;
+    if (!writeHeader(writer->file, sampleRate, channels)) {
+        fclose(writer->file);
+        delete writer;
+        return nullptr;
+    }
+    return writer;
+}
+
+int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames) {
+    if (writer->failed) {
+        return 0;
+    }
+    // Frames are counted once converted; the block always ends on a frame boundary
+    // because 1024 is a multiple of the channel count.
+    uint64_t samples = static_cast<uint64_t>(frames) * writer->channels;
+    while (samples > 0) {
+        const uint32_t room = static_cast<uint32_t>(kConversionBlock) - writer->pendingSamples;
+        const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
+        encodeSamples(src, writer->block + 2 * writer->pendingSamples, take);
+        writer->pendingSamples += take;
+        writer->framesWritten += take / writer->channels;
+        src += take;
+        samples -= take;
+        if (writer->pendingSamples == kConversionBlock && !flushBlock(writer)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int WavWriter::finish(WavWriter* writer) {
+    if (writer == nullptr) {
+        return 0;
+    }
+    int ok = writer->pendingSamples == 0 ? !writer->failed : flushBlock(writer);
+    const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
+    uint64_t end = 0;
+    if (writer->failed && truncateFile(writer->file, kHeaderBytes + dataBytes)) {
+        // A refused write may have left part of a frame behind; the file keeps whole
+        // frames only, so its length and both size fields agree.
+        end = kHeaderBytes + dataBytes;
+    } else {
+        ok = tellPosition(writer->file, &end) && ok;
+    }
+    uint8_t field[4];
+    writeLe32(field, static_cast<uint32_t>(end - 8));
+    ok = seekAbsolute(writer->file, 4) && writeAll(writer->file, field, 4) && ok;
+    writeLe32(field, static_cast<uint32_t>(dataBytes));
+    ok = seekAbsolute(writer->file, 40) && writeAll(writer->file, field, 4) && ok;
+    ok = (fclose(writer->file) == 0) && ok;
+    delete writer;
+    return ok ? 1 : 0;
+}

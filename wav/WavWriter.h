@@ -1,0 +1,29 @@
+// Writing a 16-bit PCM RIFF/WAVE file with the fixed 44-byte header.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "wav/SampleConversion.h"
+
+struct WavWriter {
+    FILE* file;                          // open in "wb", unbuffered: `block` is the only buffer
+    uint32_t sampleRate;                 // frames per second, written into the header
+    uint32_t channels;                   // 1 or 2 samples per frame
+    uint32_t framesWritten;              // frames accepted so far; after a failed write, the frames
+                                         // that reached the file whole
+    uint32_t pendingSamples;             // samples converted into `block` and not yet written
+    int failed;                          // 1 once the file refused bytes; nothing more is written
+    uint8_t block[kConversionBlock * 2]; // the conversion block, 16-bit little-endian
+
+    // Creates (or truncates) the file and writes the header with both sizes 0; null on
+    // failure, leaving whatever part of the file was written.
+    static WavWriter* create(const char* path, uint32_t sampleRate, uint32_t channels);
+    // Appends frames x channels floats, each scaled by 32768, truncated toward zero and
+    // saturated (NaN becomes 0). 1 on success; 0 once the file has refused a write.
+    static int writeFrames(WavWriter* writer, const float* src, uint32_t frames);
+    // Writes what is pending, cuts the file after the last whole frame when a write had
+    // failed, patches both size fields, closes the stream and releases the record.
+    // 1 when every byte handed over is in the file and the header is right, 0 otherwise.
+    static int finish(WavWriter* writer);
+};
