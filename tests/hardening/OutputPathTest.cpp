@@ -1,0 +1,77 @@
+// Where the output cannot go: a folder that is not there, a path through a regular file, a
+// folder itself, and any other spelling of one of the inputs. Each is reported and leaves
+// every file as it was; nothing new appears.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "job/FailureTexts.h"
+#include "job/JobMessages.h"
+#include "tests/hardening/JobDriver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> treeOf(const std::string& root) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        entries.insert(entry.path().generic_string());
+    }
+    return entries;
+}
+
+struct TwoInputs {
+    ScratchDir dir;
+    std::string input = dir.file("in.wav");
+    std::string impulse = dir.file("impulse.wav");
+
+    TwoInputs() {
+        fs::create_directories(dir.file("sub"));
+        writeFileBytes(input, pcmWav(2, 44100, {1, 2, 3, 4, 5, 6}));
+        writeFileBytes(impulse, pcmWav(1, 44100, {30000, -30000, 5}));
+    }
+
+    // Runs the job towards output and checks that it failed with text and that the folder
+    // holds exactly what it held before, every file unchanged.
+    void expectRefused(const std::string& output, const char* text) {
+        SCOPED_TRACE("output " + output);
+        const FileSnapshot in = snapshot(input);
+        const FileSnapshot ir = snapshot(impulse);
+        const std::set<std::string> before = treeOf(dir.path);
+        const JobRun run = runJob(input, impulse, output);
+        EXPECT_EQ(run.message, WM_JOB_FAILED);
+        EXPECT_EQ(run.errorText, text);
+        EXPECT_TRUE(run.threadEnded);
+        EXPECT_TRUE(unchanged(in));
+        EXPECT_TRUE(unchanged(ir));
+        EXPECT_EQ(treeOf(dir.path), before);
+    }
+};
+
+TEST(OutputPath, WhereNoFileCanBeCreatedTheJobSaysSo) {
+    TwoInputs files;
+    files.expectRefused(files.dir.file("missing/out.wav"), kTextOutputNotCreated);
+    files.expectRefused(files.dir.file("missing/deeper/out.wav"), kTextOutputNotCreated);
+    // A regular file where a folder should be.
+    files.expectRefused(files.input + "/out.wav", kTextOutputNotCreated);
+    // A folder where the file should be.
+    files.expectRefused(files.dir.file("sub"), kTextOutputNotCreated);
+    files.expectRefused("", kTextOutputNotCreated);
+}
+
+TEST(OutputPath, AnotherSpellingOfAnInputIsRefused) {
+    TwoInputs files;
+    const std::string& root = files.dir.path;
+    for (const char* name : {"in.wav", "impulse.wav"}) {
+        const std::string file = files.dir.file(name);
+        files.expectRefused(file, kTextOutputIsAnInput);
+        files.expectRefused(root + "/./" + name, kTextOutputIsAnInput);
+        files.expectRefused(root + "/sub/../" + name, kTextOutputIsAnInput);
+        files.expectRefused(root + "//" + name, kTextOutputIsAnInput);
+        files.expectRefused(fs::relative(file).generic_string(), kTextOutputIsAnInput);
+    }
+}
+
+} // namespace
