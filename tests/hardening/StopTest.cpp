@@ -42,31 +42,40 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
     for (const Layout& layout : layouts) {
         SCOPED_TRACE("layout " + std::to_string(layout.inputChannels) + "x" +
                      std::to_string(layout.impulseChannels));
-        // Long enough that the literal engine looks at the stop request several times.
-        const uint32_t inputFrames = 60000;
         const uint32_t impulseFrames = 256;
-        const auto input = noise(rng, size_t{inputFrames} * layout.inputChannels);
         // Quiet taps keep most sums clear of saturation, so wrong frames would show.
         std::vector<int16_t> impulse = noise(rng, size_t{impulseFrames} * layout.impulseChannels);
         for (int16_t& s : impulse) {
             s = static_cast<int16_t>(s / 64);
         }
-        writeFileBytes(in, pcmWav(layout.inputChannels, kRate, input));
         writeFileBytes(ir, pcmWav(layout.impulseChannels, kRate, impulse));
-        const FileSnapshot inBefore = snapshot(in);
-        const FileSnapshot irBefore = snapshot(ir);
         const uint32_t channels = layout.inputChannels == 2 || layout.impulseChannels == 2 ? 2 : 1;
 
-        // The complete run gives the reference bytes and the time a run takes here.
-        const auto started = Clock::now();
-        const JobRun full = runJob(in, ir, out);
-        const auto fullTime = std::chrono::duration_cast<microseconds>(Clock::now() - started);
-        ASSERT_EQ(full.message, WM_JOB_DONE) << full.errorText;
-        const std::vector<int16_t> complete = samplesAfterHeader(readFileBytes(out));
+        // The complete run gives the reference bytes and the time a run takes here. The
+        // input grows until a run lasts well past the 50 ms within which a stop is honoured,
+        // whichever engine and build this is, so that most stops land inside a run.
+        uint32_t inputFrames = 20000;
+        microseconds fullTime{0};
+        std::vector<int16_t> complete;
+        for (;;) {
+            writeFileBytes(in, pcmWav(layout.inputChannels, kRate,
+                                      noise(rng, size_t{inputFrames} * layout.inputChannels)));
+            const auto started = Clock::now();
+            const JobRun full = runJob(in, ir, out);
+            fullTime = std::chrono::duration_cast<microseconds>(Clock::now() - started);
+            ASSERT_EQ(full.message, WM_JOB_DONE) << full.errorText;
+            if (fullTime >= std::chrono::milliseconds(200) || inputFrames >= (1u << 22)) {
+                complete = samplesAfterHeader(readFileBytes(out));
+                break;
+            }
+            inputFrames *= 4;
+        }
         ASSERT_EQ(complete.size(), size_t{inputFrames + impulseFrames} * channels);
+        const FileSnapshot inBefore = snapshot(in);
+        const FileSnapshot irBefore = snapshot(ir);
 
         std::uniform_int_distribution<long long> when(0, fullTime.count());
-        for (int attempt = 0; attempt < 10; ++attempt) {
+        for (int attempt = 0; attempt < 8; ++attempt) {
             // The first attempt asks before the worker starts; the others at random moments
             // of a run, some of which finish first.
             const microseconds delay(attempt == 0 ? 0 : when(rng));
