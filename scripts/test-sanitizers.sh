@@ -4,12 +4,16 @@
 # message queue are all exercised by it). Any report fails the run: the sanitizers halt on
 # the first error, and every report is also written to build-*/sanitizer-reports/, which
 # must stay empty, so a report from a child process or a program a test starts counts too.
+#
+#   scripts/test-sanitizers.sh [asan] [tsan]     (both unless named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh cmake make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev
 
 status=0
-for preset in asan tsan; do
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(asan tsan)
+for preset in "${presets[@]}"; do
     reports="build-$preset/sanitizer-reports"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null

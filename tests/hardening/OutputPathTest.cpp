@@ -59,6 +59,14 @@ TEST(OutputPath, WhereNoFileCanBeCreatedTheJobSaysSo) {
     // A folder where the file should be.
     files.expectRefused(files.dir.file("sub"), kTextOutputNotCreated);
     files.expectRefused("", kTextOutputNotCreated);
+    // A folder no one may write, whatever the permissions say: even root cannot create a
+    // file in /proc. (The tests run as root, so a folder's permission bits stop nothing.)
+    std::error_code error;
+    if (fs::is_directory("/proc/self", error)) {
+        const JobRun run = runJob(files.input, files.impulse, "/proc/convoluzione-out.wav");
+        EXPECT_EQ(run.errorText, kTextOutputNotCreated);
+        EXPECT_FALSE(fileExists("/proc/convoluzione-out.wav"));
+    }
 }
 
 TEST(OutputPath, AnotherSpellingOfAnInputIsRefused) {
