@@ -1,0 +1,104 @@
+# Shared by the Windows scripts: packages, Wine's settings, and a private X display.
+# Source it; it defines functions only (and the WINE* variables).
+
+# Debian packages the Windows build, its tests and the end-to-end run need. Installed when
+# missing; the package lists are refreshed only then.
+windows_packages=(cmake make g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
+                  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+                  xvfb xdotool x11-utils imagemagick openbox)
+
+ensure_windows_packages() {
+    local missing=()
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    if ((${#missing[@]} > 0)); then
+        echo "Installo i pacchetti mancanti: ${missing[*]}"
+        local sudo=()
+        if [ "$(id -u)" != 0 ]; then
+            sudo=(sudo)
+        fi
+        "${sudo[@]}" apt-get update -q
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# Wine keeps its own Windows installation (the prefix) inside the build tree, so nothing
+# outside it is touched and a fresh machine works the same. No Mono or Gecko: the program
+# needs neither, and their installers would stop to ask.
+use_wine_prefix() {
+    export WINEPREFIX="$1"
+    export WINEDEBUG="${WINEDEBUG:--all}"
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win64
+}
+
+# Creates the prefix the first time (about ten seconds) and keeps one Wine server running
+# for the whole session, so each program starts at once. Wine's helper processes (services,
+# the desktop) are started here too, with their output going nowhere: started by a test
+# instead, they would inherit CTest's pipes and keep it waiting until they end.
+start_wine() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "Preparo Wine in $WINEPREFIX ..."
+        mkdir -p "$WINEPREFIX"
+        DISPLAY= wineboot --init >/dev/null 2>&1
+        wineserver --wait
+    fi
+    wineserver --persistent=60
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
+}
+
+stop_wine() {
+    wineserver --kill 2>/dev/null || true
+}
+
+# A private X display with a window manager, so windows get their caption bars and Wine
+# does not wait for a window manager that is not there. Sets DISPLAY; stop_display ends
+# only the processes started here.
+xvfb_pid=
+openbox_pid=
+start_display() {
+    local number=90
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    local tries=0
+    while [ ! -e "/tmp/.X11-unix/X$number" ]; do
+        tries=$((tries + 1))
+        if ((tries > 100)) || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+            echo "Xvfb non parte" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+    export DISPLAY=":$number"
+    openbox --sm-disable >/dev/null 2>&1 &
+    openbox_pid=$!
+    tries=0
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
+        tries=$((tries + 1))
+        if ((tries > 300)) || ! kill -0 "$openbox_pid" 2>/dev/null; then
+            echo "openbox non parte" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+stop_display() {
+    if [ -n "$openbox_pid" ]; then
+        kill "$openbox_pid" 2>/dev/null || true
+        wait "$openbox_pid" 2>/dev/null || true
+        openbox_pid=
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=
+    fi
+}
