@@ -11,9 +11,6 @@
 
 // 1 when the stream now stands at the absolute offset.
 int seekAbsolute(FILE* file, uint64_t offset);
-// Moves forward by count bytes, never backwards; a seek past the end succeeds and the
-// next read fails. 1 on success.
-int seekForward(FILE* file, uint64_t count);
 // The stream's current offset; 1 on success.
 int tellPosition(FILE* file, uint64_t* position);
 // Cuts the file behind the stream to length bytes (flushing the stream first).

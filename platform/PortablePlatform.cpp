@@ -23,14 +23,6 @@ int seekAbsolute(FILE* file, uint64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 ? 1 : 0;
 }
 
-int seekForward(FILE* file, uint64_t count) {
-    uint64_t position = 0;
-    if (!tellPosition(file, &position) || count > static_cast<uint64_t>(INT64_MAX) - position) {
-        return 0;
-    }
-    return seekAbsolute(file, position + count);
-}
-
 int tellPosition(FILE* file, uint64_t* position) {
     const off_t offset = ftello(file);
     if (offset < 0) {

@@ -3,6 +3,20 @@
 #include "platform/Platform.h"
 #include "wav/LittleEndian.h"
 
+namespace {
+
+// Moves forward by count bytes, never backwards. A seek past the end of the file succeeds;
+// the next header read then fails and ends the walk.
+int seekForward(FILE* file, uint64_t count) {
+    uint64_t position = 0;
+    if (!tellPosition(file, &position) || count > static_cast<uint64_t>(INT64_MAX) - position) {
+        return 0;
+    }
+    return seekAbsolute(file, position + count);
+}
+
+} // namespace
+
 int readChunkHeader(FILE* file, ChunkRecord& chunk) {
     uint8_t header[8];
     if (fread(header, sizeof header, 1, file) != 1) {

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr uint32_t kRate = 44100;
-constexpr double kPi = 3.14159265358979323846;
 
 // A small deterministic generator (xorshift), uniform in [-1, 1).
 struct Noise {

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up and runs every test: the native build's test suite through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+cmake --preset default
+cmake --build --preset default
+ctest --preset default

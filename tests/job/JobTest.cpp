@@ -1,0 +1,205 @@
+// A whole job from three paths: which message it posts, which words it leaves, and which
+// file it leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "job/FailureTexts.h"
+#include "job/JobMessages.h"
+#include "tests/job/JobRunner.h"
+#include "tests/support/EngineHarness.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+constexpr unsigned kFailedExit = static_cast<unsigned>(-1);
+
+struct JobFiles {
+    ScratchDir dir;
+    std::string input = dir.file("input.wav");
+    std::string impulse = dir.file("impulse.wav");
+    std::string output = dir.file("output.wav");
+};
+
+void expectFailure(const JobOutcome& outcome, const char* text) {
+    EXPECT_EQ(outcome.message, WM_JOB_FAILED);
+    EXPECT_EQ(outcome.errorText, text);
+    EXPECT_EQ(outcome.exitCode, kFailedExit);
+    EXPECT_EQ(outcome.active, 0);
+    EXPECT_EQ(outcome.extraMessages, 0);
+}
+
+// A header whose size fields agree with the file's length, and the frames it holds.
+void expectValidOutput(const Bytes& file, uint32_t channels, size_t frames) {
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(fieldLe32(file, 4), file.size() - 8);
+    EXPECT_EQ(fieldLe32(file, 40), file.size() - 44);
+    EXPECT_EQ(file[22], channels);
+    EXPECT_EQ(file.size(), 44 + frames * channels * 2);
+}
+
+TEST(Job, ConvolvesIntoAFileAsLongAsBothInputs) {
+    JobFiles f;
+    const std::vector<int16_t> input = {1000, -2000, 3000, 32767, -32768};
+    const std::vector<int16_t> impulse = {16384, -8192, 4096, 2048, 1024, 512};
+    writeFileBytes(f.input, pcmWav(1, 44100, input));
+    writeFileBytes(f.impulse, pcmWav(2, 44100, impulse)); // 3 stereo frames
+    const JobOutcome outcome = runJobHere(f.input, f.impulse, f.output);
+    EXPECT_EQ(outcome.message, WM_JOB_DONE);
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.active, 0);
+    EXPECT_EQ(outcome.extraMessages, 0);
+    EXPECT_EQ(jobState.progress.total, 8);
+    EXPECT_EQ(jobState.progress.done, 8);
+    const Bytes file = readFileBytes(f.output);
+    expectValidOutput(file, 2, 8);
+    EXPECT_EQ(fieldLe32(file, 24), 44100u);
+    std::vector<float> impulseFloats;
+    for (int16_t s : impulse) {
+        impulseFloats.push_back(s / 32768.0f);
+    }
+    EXPECT_EQ(samplesAfterHeader(file), definitionOutput(1, input, 2, impulseFloats));
+}
+
+TEST(Job, MonoWithMonoStaysMono) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(1, 8000, {1, 2, 3}));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, {32767}));
+    EXPECT_EQ(runJobHere(f.input, f.impulse, f.output).message, WM_JOB_DONE);
+    expectValidOutput(readFileBytes(f.output), 1, 4);
+}
+
+TEST(Job, InputsThatCannotBeOpenedAreNamedInOrder) {
+    JobFiles f;
+    // Both missing: the input is tried first.
+    expectFailure(runJobHere(f.input, f.impulse, f.output), kTextInputUnreadable);
+    writeFileBytes(f.input, pcmWav(1, 8000, {1}));
+    writeFileBytes(f.impulse, Bytes{'R', 'I', 'F', 'F'});
+    expectFailure(runJobHere(f.input, f.impulse, f.output), kTextImpulseUnreadable);
+    EXPECT_FALSE(std::filesystem::exists(f.output));
+}
+
+TEST(Job, DifferentSampleRatesFailBeforeTheOutputIsTouched) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(1, 44100, {1}));
+    writeFileBytes(f.impulse, pcmWav(1, 48000, {1}));
+    const Bytes earlier = {'k', 'e', 'e', 'p'};
+    writeFileBytes(f.output, earlier);
+    expectFailure(runJobHere(f.input, f.impulse, f.output), kTextSampleRatesDiffer);
+    EXPECT_EQ(readFileBytes(f.output), earlier);
+}
+
+TEST(Job, AnEmptyImpulseLeavesAFinishedEmptyOutput) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(1, 8000, {1, 2}));
+    writeFileBytes(f.impulse, pcmWav(2, 8000, {}));
+    expectFailure(runJobHere(f.input, f.impulse, f.output), kTextImpulseNotLoaded);
+    const Bytes file = readFileBytes(f.output);
+    expectValidOutput(file, 2, 0);
+    EXPECT_EQ(fieldLe32(file, 4), 36u);
+}
+
+TEST(Job, AnOutputThatCannotBeCreatedIsReported) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(1, 8000, {1}));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, {1}));
+    expectFailure(runJobHere(f.input, f.impulse, f.dir.file("no/such/folder/out.wav")),
+                  kTextOutputNotCreated);
+    expectFailure(runJobHere(f.input, f.impulse, f.dir.path), kTextOutputNotCreated);
+}
+
+TEST(Job, AnOutputNamingAnInputIsRefusedWhateverItsSpelling) {
+    JobFiles f;
+    const Bytes input = pcmWav(1, 8000, {1, 2, 3});
+    const Bytes impulse = pcmWav(1, 8000, {4});
+    writeFileBytes(f.input, input);
+    writeFileBytes(f.impulse, impulse);
+    const std::string dir = f.dir.path;
+    std::filesystem::create_directory(dir + "/sub");
+    std::filesystem::create_hard_link(f.impulse, dir + "/link.wav");
+    for (const std::string& output : {f.input, dir + "/./input.wav", dir + "/sub/../input.wav",
+                                      dir + "//impulse.wav", dir + "/link.wav"}) {
+        expectFailure(runJobHere(f.input, f.impulse, output), kTextOutputIsAnInput);
+        EXPECT_EQ(readFileBytes(f.input), input);
+        EXPECT_EQ(readFileBytes(f.impulse), impulse);
+    }
+}
+
+TEST(Job, AnOutputBeyondFourGigabytesIsRefusedBeforeItIsCreated) {
+    JobFiles f;
+    // The input claims 2^30 - 1 stereo frames: its output would need 4 GiB of samples.
+    writeFileBytes(f.input, riff({pcmFormatChunk(2, 8000), chunkWithSize("data", 0xFFFFFFFC, {})}));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, {1, 2}));
+    expectFailure(runJobHere(f.input, f.impulse, f.output), kTextOutputTooLarge);
+    EXPECT_FALSE(std::filesystem::exists(f.output));
+}
+
+TEST(Job, FramesMissingFromAShortInputAreSilence) {
+    JobFiles f;
+    // The data chunk claims 6 frames; the file ends after 3 and one byte.
+    Bytes input =
+        riff({pcmFormatChunk(1, 8000), chunkWithSize("data", 12, sampleBytes({300, 600, 900}))});
+    input.push_back(0x7F);
+    writeFileBytes(f.input, input);
+    writeFileBytes(f.impulse, pcmWav(1, 8000, {16384}));
+    EXPECT_EQ(runJobHere(f.input, f.impulse, f.output).message, WM_JOB_DONE);
+    EXPECT_EQ(samplesAfterHeader(readFileBytes(f.output)),
+              (std::vector<int16_t>{0, 150, 300, 450, 0, 0, 0}));
+}
+
+TEST(Job, AStoppedJobLeavesAValidFileOfTheFramesSoFar) {
+    JobFiles f;
+    // An impulse long enough that the stop is seen well before the end.
+    writeFileBytes(f.input, pcmWav(1, 8000, std::vector<int16_t>(20000, 1000)));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, std::vector<int16_t>(60000, 0)));
+    const JobOutcome outcome = runJobHere(f.input, f.impulse, f.output, true);
+    EXPECT_EQ(outcome.message, WM_JOB_STOPPED);
+    EXPECT_EQ(outcome.errorText, "");
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.active, 0);
+    const Bytes file = readFileBytes(f.output);
+    const int32_t done = jobState.progress.done;
+    EXPECT_LT(done, 80000);
+    expectValidOutput(file, 1, static_cast<size_t>(done));
+}
+
+TEST(Job, RunsOnAWorkerThreadAndPostsItsEnd) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(2, 8000, {1, 2, 3, 4}));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, {100}));
+    copyPath(jobState.inputPath, f.input.c_str());
+    copyPath(jobState.impulsePath, f.impulse.c_str());
+    copyPath(jobState.outputPath, f.output.c_str());
+    jobState.dialogWindow = createMessageWindow();
+    ThreadHandle worker = startWorkerThread(runConvolutionJob, nullptr);
+    ASSERT_NE(worker, nullptr);
+    uint32_t message = 0;
+    ASSERT_EQ(waitForMessage(jobState.dialogWindow, 10000, &message), 1);
+    EXPECT_EQ(message, WM_JOB_DONE);
+    EXPECT_EQ(waitForThread(worker, 12000), 1);
+    closeThreadHandle(worker);
+    destroyMessageWindow(jobState.dialogWindow);
+    jobState.dialogWindow = nullptr;
+    expectValidOutput(readFileBytes(f.output), 2, 3);
+}
+
+TEST(Job, PathsLongerThanTheFieldAreCutAndReported) {
+    const std::string longPath(400, 'a');
+    EXPECT_EQ(copyPath(jobState.inputPath, longPath.c_str()), 0);
+    EXPECT_EQ(strlen(jobState.inputPath), kPathBytes - 1);
+    EXPECT_EQ(copyPath(jobState.inputPath, "short.wav"), 1);
+    EXPECT_STREQ(jobState.inputPath, "short.wav");
+}
+
+TEST(Job, FailureTextsAreAsciiAndFitTheField) {
+    for (const char* text : {kTextInputUnreadable, kTextImpulseUnreadable, kTextSampleRatesDiffer,
+                             kTextOutputNotCreated, kTextImpulseNotLoaded, kTextOutputIsAnInput,
+                             kTextOutputTooLarge, kTextWriteFailed, kTextOutOfMemory}) {
+        EXPECT_LT(strlen(text), kErrorTextBytes);
+        for (const char* c = text; *c != '\0'; ++c) {
+            EXPECT_LT(static_cast<unsigned char>(*c), 0x80u) << text;
+        }
+    }
+}
+
+} // namespace

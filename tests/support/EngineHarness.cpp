@@ -1,0 +1,66 @@
+#include "tests/support/EngineHarness.h"
+
+#include "convolution/TermArithmetic.h"
+#include "wav/SampleConversion.h"
+
+EngineRun runEngine(const EngineCall& engine, uint16_t inputChannels,
+                    const std::vector<int16_t>& input, uint32_t impulseChannels,
+                    const std::vector<float>& impulse, StopCheck stop) {
+    ScratchDir dir;
+    writeFileBytes(dir.file("in.wav"), pcmWav(inputChannels, 8000, input));
+    WavReader* reader = WavReader::open(dir.file("in.wav").c_str());
+    EngineRun run{};
+    run.outputChannels = inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+    WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 8000, run.outputChannels);
+    std::vector<float> h = impulse;
+    JobProgress progress{};
+    run.result = engine(reader, h.data(), static_cast<uint32_t>(h.size() / impulseChannels),
+                        impulseChannels, writer, progress, stop);
+    WavWriter::finish(writer);
+    WavReader::close(reader);
+    run.samples = samplesAfterHeader(readFileBytes(dir.file("out.wav")));
+    run.total = progress.total.load();
+    run.done = progress.done.load();
+    run.active = progress.active.load();
+    return run;
+}
+
+EngineCall referenceEngine() {
+    return [](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out, JobProgress& p,
+              StopCheck stop) { return convolveReference(in, h, n, c, out, p, stop); };
+}
+
+EngineCall engineWith(EngineOptions options) {
+    return
+        [options](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out, JobProgress& p,
+                  StopCheck stop) { return convolve(in, h, n, c, out, p, stop, options); };
+}
+
+std::vector<int16_t> definitionOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
+                                      uint32_t impulseChannels, const std::vector<float>& impulse) {
+    const size_t m = input.size() / inputChannels;
+    const size_t n = impulse.size() / impulseChannels;
+    const uint32_t outChannels = inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+    auto x = [&](long frame, uint32_t channel) {
+        if (frame < 0 || frame >= static_cast<long>(m)) {
+            return 0.0f;
+        }
+        const uint32_t c = inputChannels == 2 ? channel : 0;
+        return sampleToFloat(input[static_cast<size_t>(frame) * inputChannels + c]);
+    };
+    auto h = [&](size_t k, uint32_t channel) {
+        return impulse[k * impulseChannels + (impulseChannels == 2 ? channel : 0)];
+    };
+    std::vector<int16_t> out;
+    for (size_t frame = 0; frame < m + n; ++frame) {
+        for (uint32_t channel = 0; channel < outChannels; ++channel) {
+            const long newest = static_cast<long>(frame) - 1;
+            float sum = firstTerm(h(n - 1, channel), x(newest - static_cast<long>(n - 1), channel));
+            for (size_t k = n - 1; k-- > 0;) {
+                sum = addTerm(sum, h(k, channel), x(newest - static_cast<long>(k), channel));
+            }
+            out.push_back(floatToSample(sum));
+        }
+    }
+    return out;
+}

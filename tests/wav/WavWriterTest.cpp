@@ -1,0 +1,88 @@
+// The writer's header, its conversion, and what it leaves when the file refuses bytes.
+#include <gtest/gtest.h>
+
+#include "tests/support/TestFiles.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
+
+namespace {
+
+TEST(WavWriter, WritesTheFixedHeaderAndPatchesBothSizes) {
+    ScratchDir dir;
+    const std::string path = dir.file("out.wav");
+    WavWriter* writer = WavWriter::create(path.c_str(), 44100, 2);
+    ASSERT_NE(writer, nullptr);
+    // Until finished both size fields are 0.
+    EXPECT_EQ(readFileBytes(path), riffWithSize(0, {chunk("fmt ", formatBody(1, 2, 44100, 4, 16)),
+                                                    chunkWithSize("data", 0, {})}));
+    const float frames[6] = {0.5f, -0.5f, 1.0f, -1.0f, 0.0f, 0.25f};
+    ASSERT_EQ(WavWriter::writeFrames(writer, frames, 3), 1);
+    EXPECT_EQ(WavWriter::finish(writer), 1);
+    const Bytes file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + 12u);
+    EXPECT_EQ(fieldLe32(file, 4), 36u + 12u);
+    EXPECT_EQ(fieldLe32(file, 40), 12u);
+    EXPECT_EQ(fieldLe32(file, 28), 44100u * 4u);
+    EXPECT_EQ(samplesAfterHeader(file),
+              (std::vector<int16_t>{16384, -16384, 32767, -32768, 0, 8192}));
+}
+
+TEST(WavWriter, LengthsAcrossConversionBlocksAndZeroFrames) {
+    ScratchDir dir;
+    for (uint32_t channels : {1u, 2u}) {
+        for (uint32_t frames : {0u, 1u, 511u, 512u, 1023u, 1024u, 1025u, 5000u}) {
+            const std::string path = dir.file("out.wav");
+            WavWriter* writer = WavWriter::create(path.c_str(), 8000, channels);
+            ASSERT_NE(writer, nullptr);
+            std::vector<float> samples(static_cast<size_t>(frames) * channels);
+            for (size_t i = 0; i < samples.size(); ++i) {
+                samples[i] = static_cast<float>(static_cast<int16_t>(i * 7)) / 32768.0f;
+            }
+            // Handed over in uneven pieces so blocks fill across calls.
+            uint32_t at = 0;
+            for (uint32_t piece = 1; at < frames; piece = piece * 3 + 1) {
+                const uint32_t take = std::min(piece, frames - at);
+                ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + at * channels, take), 1);
+                at += take;
+            }
+            ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), 0), 1);
+            ASSERT_EQ(WavWriter::finish(writer), 1);
+            const Bytes file = readFileBytes(path);
+            const uint32_t dataBytes = frames * channels * 2;
+            ASSERT_EQ(file.size(), 44u + dataBytes);
+            EXPECT_EQ(fieldLe32(file, 4), 36u + dataBytes);
+            EXPECT_EQ(fieldLe32(file, 40), dataBytes);
+            const std::vector<int16_t> written = samplesAfterHeader(file);
+            for (size_t i = 0; i < written.size(); ++i) {
+                ASSERT_EQ(written[i], static_cast<int16_t>(i * 7)) << i;
+            }
+        }
+    }
+}
+
+TEST(WavWriter, WhatTheReaderReadsTheWriterReproduces) {
+    ScratchDir dir;
+    std::vector<int16_t> samples;
+    for (int s = -32768; s <= 32767; s += 13) {
+        samples.push_back(static_cast<int16_t>(s));
+    }
+    writeFileBytes(dir.file("in.wav"), pcmWav(1, 22050, samples));
+    WavReader* reader = WavReader::open(dir.file("in.wav").c_str());
+    ASSERT_NE(reader, nullptr);
+    float* floats = WavReader::loadAll(reader);
+    ASSERT_NE(floats, nullptr);
+    WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 22050, 1);
+    ASSERT_EQ(WavWriter::writeFrames(writer, floats, reader->frames), 1);
+    ASSERT_EQ(WavWriter::finish(writer), 1);
+    free(floats);
+    WavReader::close(reader);
+    EXPECT_EQ(readFileBytes(dir.file("out.wav")), readFileBytes(dir.file("in.wav")));
+}
+
+TEST(WavWriter, CreateFailsWhereNoFileCanBeMade) {
+    ScratchDir dir;
+    EXPECT_EQ(WavWriter::create(dir.file("missing/out.wav").c_str(), 8000, 1), nullptr);
+    EXPECT_EQ(WavWriter::create(dir.path.c_str(), 8000, 1), nullptr); // a folder
+}
+
+} // namespace
