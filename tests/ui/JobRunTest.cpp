@@ -9,8 +9,8 @@
 
 #include "job/JobState.h"
 #include "tests/ui/DialogDriver.h"
+#include "tests/ui/DialogFiles.h"
 #include "tests/ui/StandIns.h"
-#include "tests/ui/TestFiles.h"
 #include "ui/DialogIds.h"
 
 namespace {
@@ -107,7 +107,7 @@ TEST_F(ProgressBar, FollowsTheCountersOnTheDialogsOwnTimer) {
 using FinishedJob = DialogTest;
 
 TEST_F(FinishedJob, ShowsTheRunningLookThenAsksAndNoLeavesTheDialogIdle) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("fatto");
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     holdWorkers();
@@ -138,7 +138,7 @@ TEST_F(FinishedJob, ShowsTheRunningLookThenAsksAndNoLeavesTheDialogIdle) {
 }
 
 TEST_F(FinishedJob, YesPlaysTheFileTheJobWroteEvenIfTheFieldChangedMeanwhile) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("suona");
     const std::string pickedLater = freshOutputPath("dopo");
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
@@ -170,7 +170,7 @@ TEST_F(FinishedJob, YesPlaysTheFileTheJobWroteEvenIfTheFieldChangedMeanwhile) {
 using FailedJob = DialogTest;
 
 TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("dopo-errore");
     ASSERT_TRUE(fillPaths(dialog, files.notWave, files.impulse, output));
     ASSERT_TRUE(press(dialog, ID_START));
@@ -194,7 +194,7 @@ TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
 }
 
 TEST_F(FailedJob, RefusesAnOutputThatIsTheInputAndLeavesTheInputWhole) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const uint32_t inputBytes = dataBytes(files.input);
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, files.input));
     ASSERT_TRUE(press(dialog, ID_START));
@@ -212,7 +212,7 @@ TEST_F(FailedJob, RefusesAnOutputThatIsTheInputAndLeavesTheInputWhole) {
 using StoppedJob = DialogTest;
 
 TEST_F(StoppedJob, FermaIsDisabledUntilTheJobHasEndedThenTheDialogIsIdleWithoutABox) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("ferma");
     ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
     holdWorkers(); // so that the job cannot end before the look is read
@@ -231,7 +231,7 @@ TEST_F(StoppedJob, FermaIsDisabledUntilTheJobHasEndedThenTheDialogIsIdleWithoutA
 }
 
 TEST_F(StoppedJob, FermaDuringTheRunLeavesAFinishedPartialOutputAndANewJobCanRun) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("fermato");
     ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
     ASSERT_TRUE(press(dialog, ID_START));
@@ -260,7 +260,7 @@ TEST_F(StoppedJob, FermaDuringTheRunLeavesAFinishedPartialOutputAndANewJobCanRun
 }
 
 TEST_F(StoppedJob, ClosingDuringAJobStopsItLeavesAFinishedFileAndEndsWithZero) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("chiuso");
     ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
     ASSERT_TRUE(press(dialog, ID_START));
@@ -281,7 +281,7 @@ TEST_F(StoppedJob, ClosingDuringAJobStopsItLeavesAFinishedFileAndEndsWithZero) {
 using UnstartedJob = DialogTest;
 
 TEST_F(UnstartedJob, AThreadThatCannotStartIsReportedAndTheDialogStaysIdle) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("mai");
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     failNextWorkerStart();
@@ -307,7 +307,7 @@ TEST_F(UnstartedJob, AThreadThatCannotStartIsReportedAndTheDialogStaysIdle) {
 }
 
 TEST_F(UnstartedJob, AStopEventThatCannotBeCreatedStartsNoWorker) {
-    const TestFiles& files = testFiles();
+    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("senza-evento");
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     failNextEventCreation();

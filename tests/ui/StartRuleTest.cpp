@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/ui/DialogDriver.h"
+#include "tests/ui/DialogFiles.h"
 #include "tests/ui/StandIns.h"
-#include "tests/ui/TestFiles.h"
 #include "ui/DialogIds.h"
 
 namespace {
@@ -25,8 +25,8 @@ const std::string kWaveFilter("Wave file (*.wav)\0*.wav\0\0", 25);
 }
 
 TEST_F(Chooser, AsksForAnExistingWaveFileForTheInputAndTheImpulse) {
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().input));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().impulse));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
     const auto requests = chooserRequests();
     ASSERT_EQ(requests.size(), 2u);
     for (const ChooserRequest& request : requests) {
@@ -39,8 +39,8 @@ TEST_F(Chooser, AsksForAnExistingWaveFileForTheInputAndTheImpulse) {
         EXPECT_EQ(request.preloaded, "");
         EXPECT_FALSE(request.anythingElse);
     }
-    EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), testFiles().input);
-    EXPECT_EQ(controlText(dialog, ID_IMPULSE_PATH), testFiles().impulse);
+    EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), dialogFiles().input);
+    EXPECT_EQ(controlText(dialog, ID_IMPULSE_PATH), dialogFiles().impulse);
 }
 
 TEST_F(Chooser, AsksForTheOutputWithTheCreatePromptAndStartsFromTheFieldsPath) {
@@ -59,8 +59,8 @@ TEST_F(Chooser, AsksForTheOutputWithTheCreatePromptAndStartsFromTheFieldsPath) {
 }
 
 TEST_F(Chooser, CancelledLeavesFieldAndButtonAsTheyWere) {
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().input));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().impulse));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
     const std::string output = freshOutputPath("uscita");
     ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, output));
     ASSERT_EQ(lookOf(dialog), idleLook(true));
@@ -70,15 +70,15 @@ TEST_F(Chooser, CancelledLeavesFieldAndButtonAsTheyWere) {
     cancelNextChooser();
     ASSERT_TRUE(press(dialog, ID_OUTPUT_BROWSE));
     EXPECT_EQ(chooserRequests().size(), 5u);
-    EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), testFiles().input);
+    EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), dialogFiles().input);
     EXPECT_EQ(controlText(dialog, ID_OUTPUT_PATH), output);
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 }
 
 TEST_F(StartRule, NeedsAllThreePathsAndAcceptsAnOutputThatDoesNotExistYet) {
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().input));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
     EXPECT_EQ(lookOf(dialog), idleLook(false));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().impulse));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "no output yet";
     const std::string output = freshOutputPath("nuovo");
     ASSERT_FALSE(fileExists(output));
@@ -88,27 +88,27 @@ TEST_F(StartRule, NeedsAllThreePathsAndAcceptsAnOutputThatDoesNotExistYet) {
 
 TEST_F(StartRule, TestsTheOutputOnlyForBeingNonEmpty) {
     ASSERT_TRUE(
-        pick(dialog, ID_OUTPUT_BROWSE, testFiles().missing + "\\in\\nessuna\\cartella.wav"));
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().input));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().impulse));
+        pick(dialog, ID_OUTPUT_BROWSE, dialogFiles().missing + "\\in\\nessuna\\cartella.wav"));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 }
 
 TEST_F(StartRule, RefusesFoldersAndMissingFilesForInputAndImpulse) {
     const std::string output = freshOutputPath("uscita");
     ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, output));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().impulse));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
 
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().subfolder));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().subfolder));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "input is a folder";
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().missing));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().missing));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "input is missing";
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, testFiles().input));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().subfolder));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().subfolder));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "impulse is a folder";
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, testFiles().missing));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().missing));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "impulse is missing";
 }
 

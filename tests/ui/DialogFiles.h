@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-struct TestFiles {
+struct DialogFiles {
     std::string folder;      // everything below lives here, removed at the end
     std::string input;       // 2000 frames, mono
     std::string impulse;     // 100 frames, stereo
@@ -15,7 +15,7 @@ struct TestFiles {
     std::string missing;     // a name that does not exist
 };
 
-const TestFiles& testFiles();
+const DialogFiles& dialogFiles();
 // A new file name in the folder, not yet created.
 std::string freshOutputPath(const char* stem);
 

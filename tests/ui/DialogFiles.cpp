@@ -1,4 +1,4 @@
-#include "tests/ui/TestFiles.h"
+#include "tests/ui/DialogFiles.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -44,10 +44,10 @@ bool writeText(const std::string& path, const char* text) {
     return fclose(file) == 0 && ok;
 }
 
-TestFiles makeFiles() {
+DialogFiles makeFiles() {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    TestFiles files;
+    DialogFiles files;
     files.folder =
         std::string(temp) + "convoluzione-dialog-" + std::to_string(GetCurrentProcessId());
     std::filesystem::create_directories(files.folder);
@@ -75,7 +75,7 @@ class FilesCleanup : public ::testing::Environment {
 public:
     void TearDown() override {
         std::error_code ignored;
-        std::filesystem::remove_all(testFiles().folder, ignored);
+        std::filesystem::remove_all(dialogFiles().folder, ignored);
     }
 };
 
@@ -83,14 +83,14 @@ const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new FilesCleanup
 
 } // namespace
 
-const TestFiles& testFiles() {
-    static const TestFiles files = makeFiles();
+const DialogFiles& dialogFiles() {
+    static const DialogFiles files = makeFiles();
     return files;
 }
 
 std::string freshOutputPath(const char* stem) {
     static int counter = 0;
-    return testFiles().folder + "\\" + stem + "-" + std::to_string(++counter) + ".wav";
+    return dialogFiles().folder + "\\" + stem + "-" + std::to_string(++counter) + ".wav";
 }
 
 WavHeaderOnDisk readWavHeader(const std::string& path) {
