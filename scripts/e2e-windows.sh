@@ -154,7 +154,8 @@ import -window root "$shots/idle.png"
 
 # Keys go where a person's would: to the focused window, through the X server's own input.
 focus() {
-    xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1"
+    timeout 10 xdotool windowactivate --sync "$1" >/dev/null 2>&1 ||
+        timeout 10 xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
     sleep 0.2
 }
 
@@ -219,7 +220,7 @@ import -window root "$shots/finished.png"
     fail "dopo No il dialogo non torna all'aspetto di riposo"
 
 # Closing: Alt+F4 through the window manager, as from the close box.
-xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+focus "$dialog"
 xdotool key alt+F4
 status=0
 for ((i = 0; i < 300; i++)); do

@@ -18,8 +18,8 @@ step "Pacchetti"
 ensure_windows_packages "${windows_packages[@]}"
 
 step "Compilazione nativa (programma di riferimento)"
-cmake -S . -B build -DCONVOLUZIONE_BENCHMARKS=OFF >/dev/null
-cmake --build build --target convoluzione-cli convoluzione-demo-data -j2 >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default --target convoluzione-cli convoluzione-demo-data >/dev/null
 
 step "Compilazione per Windows (build-windows/)"
 cmake --preset windows >/dev/null

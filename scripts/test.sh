@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets up and runs every test: the native build's test suite through CTest.
+# Sets up and runs every test: the native build's test suite through CTest, then the
+# Windows programs' tests under Wine and the end-to-end run of the dialog.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+bash scripts/test-windows.sh

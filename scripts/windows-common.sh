@@ -1,29 +1,16 @@
 # Shared by the Windows scripts: packages, Wine's settings, and a private X display.
 # Source it; it defines functions only (and the WINE* variables).
 
-# Debian packages the Windows build, its tests and the end-to-end run need. Installed when
-# missing; the package lists are refreshed only then.
-windows_packages=(cmake make g++ googletest mingw-w64 g++-mingw-w64-x86-64-posix
-                  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
-                  xvfb xdotool x11-utils imagemagick openbox)
+# Debian packages the Windows build, its tests and the end-to-end run need, besides those
+# of the native build (the reference the Windows programs are compared with).
+windows_packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev googletest
+                  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                  binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool x11-utils imagemagick
+                  openbox)
 
+# Installs the packages given that are missing (refreshing the package lists only then).
 ensure_windows_packages() {
-    local missing=()
-    local package
-    for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$package")
-        fi
-    done
-    if ((${#missing[@]} > 0)); then
-        echo "Installo i pacchetti mancanti: ${missing[*]}"
-        local sudo=()
-        if [ "$(id -u)" != 0 ]; then
-            sudo=(sudo)
-        fi
-        "${sudo[@]}" apt-get update -q
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-    fi
+    bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" "$@"
 }
 
 # Wine keeps its own Windows installation (the prefix) inside the build tree, so nothing
