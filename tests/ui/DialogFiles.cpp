@@ -1,6 +1,7 @@
 #include "tests/ui/DialogFiles.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 

@@ -193,6 +193,22 @@ TEST(DialogTemplate, IsLaidOutControlByControlInTabOrder) {
     }
 }
 
+std::string resourceId(LPCSTR value) {
+    return IS_INTRESOURCE(value) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(value))
+                                 : std::string(value);
+}
+
+BOOL CALLBACK listResource(HMODULE, LPCSTR type, LPSTR name, LONG_PTR list) {
+    reinterpret_cast<std::vector<std::string>*>(list)->push_back(resourceId(type) + "/" +
+                                                                 resourceId(name));
+    return TRUE;
+}
+
+BOOL CALLBACK listResourcesOfType(HMODULE module, LPSTR type, LONG_PTR list) {
+    EnumResourceNamesA(module, type, listResource, list);
+    return TRUE;
+}
+
 TEST(DialogTemplate, IsTheProgramsOnlyResource) {
     const HMODULE program = LoadLibraryExA(CONVOLUZIONE_PROGRAM, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr) << "cannot open " << CONVOLUZIONE_PROGRAM;
@@ -200,25 +216,7 @@ TEST(DialogTemplate, IsTheProgramsOnlyResource) {
     EXPECT_EQ(templateBytes(program), templateBytes(GetModuleHandleA(nullptr)));
 
     std::vector<std::string> resources;
-    EnumResourceTypesA(
-        program,
-        [](HMODULE module, LPSTR type, LONG_PTR list) -> BOOL {
-            EnumResourceNamesA(
-                module, type,
-                [](HMODULE, LPCSTR kind, LPSTR name, LONG_PTR names) -> BOOL {
-                    auto id = [](LPCSTR value) {
-                        return IS_INTRESOURCE(value)
-                                   ? "#" + std::to_string(reinterpret_cast<uintptr_t>(value))
-                                   : std::string(value);
-                    };
-                    reinterpret_cast<std::vector<std::string>*>(names)->push_back(id(kind) + "/" +
-                                                                                  id(name));
-                    return TRUE;
-                },
-                list);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&resources));
+    EnumResourceTypesA(program, listResourcesOfType, reinterpret_cast<LONG_PTR>(&resources));
     FreeLibrary(program);
     EXPECT_EQ(resources, std::vector<std::string>{"#5/#101"}); // RT_DIALOG 101 alone
 }
