@@ -52,10 +52,13 @@ start_display() {
     while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
         number=$((number + 1))
     done
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: otherwise the server resets whenever its last client leaves, and a client
+    # connecting at that moment (the window manager, right after the readiness probe) fails.
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
     local tries=0
-    while [ ! -e "/tmp/.X11-unix/X$number" ]; do
+    # Ready when it answers, not merely when its socket exists.
+    until [ -e "/tmp/.X11-unix/X$number" ] && DISPLAY=":$number" xprop -root >/dev/null 2>&1; do
         tries=$((tries + 1))
         if ((tries > 100)) || ! kill -0 "$xvfb_pid" 2>/dev/null; then
             echo "Xvfb non parte" >&2
@@ -64,17 +67,29 @@ start_display() {
         sleep 0.1
     done
     export DISPLAY=":$number"
-    openbox --sm-disable >/dev/null 2>&1 &
-    openbox_pid=$!
-    tries=0
-    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-        tries=$((tries + 1))
-        if ((tries > 300)) || ! kill -0 "$openbox_pid" 2>/dev/null; then
-            echo "openbox non parte" >&2
-            return 1
-        fi
-        sleep 0.1
+    local attempt log
+    log=$(mktemp)
+    for attempt in 1 2 3; do
+        ((attempt > 1)) && { echo "openbox, tentativo $attempt:" >&2; cat "$log" >&2; }
+        openbox --sm-disable >"$log" 2>&1 &
+        openbox_pid=$!
+        tries=0
+        while ((tries < 300)) && kill -0 "$openbox_pid" 2>/dev/null; do
+            if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+                rm -f "$log"
+                return 0
+            fi
+            tries=$((tries + 1))
+            sleep 0.1
+        done
+        kill "$openbox_pid" 2>/dev/null || true
+        wait "$openbox_pid" 2>/dev/null || true
+        openbox_pid=
     done
+    echo "openbox non parte:" >&2
+    cat "$log" >&2
+    rm -f "$log"
+    return 1
 }
 
 stop_display() {
