@@ -225,29 +225,20 @@ TEST(DialogTemplate, IsTheProgramsOnlyResource) {
 
 using InitialDialog = DialogTest;
 
-TEST_F(InitialDialog, ShowsEmptyFieldsAndADisabledStartButton) {
-    EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), "");
-    EXPECT_EQ(controlText(dialog, ID_IMPULSE_PATH), "");
-    EXPECT_EQ(controlText(dialog, ID_OUTPUT_PATH), "");
-    EXPECT_EQ(lookOf(dialog), idleLook(false));
-    char caption[64] = {};
-    GetWindowTextA(dialog, caption, sizeof caption);
-    EXPECT_STREQ(caption, "Convoluzione");
-
-    RECT frame{};
-    GetWindowRect(dialog, &frame);
-    EXPECT_EQ(frame.left, 0);
-    EXPECT_EQ(frame.top, 0);
-}
-
-TEST_F(InitialDialog, LimitsThePathsAndSetsTheBarRange) {
+TEST_F(InitialDialog, IsIdleWithEmptyLimitedFieldsAtTheTopLeftCorner) {
     for (int id : {ID_INPUT_PATH, ID_IMPULSE_PATH, ID_OUTPUT_PATH}) {
+        EXPECT_EQ(controlText(dialog, id), "") << id;
         EXPECT_EQ(SendDlgItemMessageA(dialog, id, EM_GETLIMITTEXT, 0, 0), 260) << id;
     }
+    EXPECT_EQ(lookOf(dialog), idleLook(false));
     PBRANGE range{};
     SendDlgItemMessageA(dialog, ID_PROGRESS, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iLow, 0);
     EXPECT_EQ(range.iHigh, 10000);
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
 }
 
 TEST_F(InitialDialog, IgnoresEnterEscapeAndStrayJobMessages) {
@@ -258,12 +249,8 @@ TEST_F(InitialDialog, IgnoresEnterEscapeAndStrayJobMessages) {
     SendMessageA(dialog, WM_JOB_STOPPED, 0, 0);
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_FALSE(run.ended);
-    EXPECT_TRUE(shownBoxes().empty());
+    EXPECT_TRUE(recorded().boxes.empty());
     EXPECT_EQ(lookOf(dialog), idleLook(false));
-}
-
-TEST_F(InitialDialog, ClosesWithZero) {
-    EXPECT_EQ(close(), 0);
 }
 
 } // namespace

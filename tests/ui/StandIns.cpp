@@ -20,12 +20,7 @@ struct Script {
     std::deque<int> boxAnswers;
     int failWorkerStarts = 0;
     int failEventCreations = 0;
-    int workerStarts = 0;
-    int eventsCreated = 0;
-    int eventsClosed = 0;
-    std::vector<ChooserRequest> choosers;
-    std::vector<ShownBox> boxes;
-    std::vector<ShellRequest> shells;
+    StandInRecord record{};
 };
 
 Script script;
@@ -65,7 +60,7 @@ BOOL WINAPI chooseOpenFile(OPENFILENAMEA* request) {
                         request->lpstrDefExt != nullptr || request->lpstrFileTitle != nullptr ||
                         request->lpstrCustomFilter != nullptr || request->lpfnHook != nullptr ||
                         request->lpTemplateName != nullptr || request->hInstance != nullptr;
-    script.choosers.push_back(seen);
+    script.record.choosers.push_back(seen);
     if (script.chooserAnswers.empty() || script.chooserAnswers.front().empty()) {
         if (!script.chooserAnswers.empty()) {
             script.chooserAnswers.pop_front();
@@ -85,8 +80,8 @@ int WINAPI showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // Read on the dialog's own thread, while the box would be up.
     const Look meanwhile = lookOf(owner);
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.boxes.push_back(ShownBox{owner, text != nullptr ? text : "",
-                                    caption != nullptr ? caption : "", type, meanwhile});
+    script.record.boxes.push_back(ShownBox{owner, text != nullptr ? text : "",
+                                           caption != nullptr ? caption : "", type, meanwhile});
     int answer = (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     if (!script.boxAnswers.empty()) {
         answer = script.boxAnswers.front();
@@ -99,9 +94,9 @@ int WINAPI showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 HINSTANCE WINAPI shellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                               LPCSTR directory, INT show) {
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.shells.push_back(ShellRequest{owner, verb != nullptr ? verb : "",
-                                         file != nullptr ? file : "", parameters != nullptr,
-                                         directory != nullptr, show});
+    script.record.shells.push_back(ShellRequest{owner, verb != nullptr ? verb : "",
+                                                file != nullptr ? file : "", parameters != nullptr,
+                                                directory != nullptr, show});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42)); // "success"
 }
 
@@ -112,7 +107,7 @@ EventHandle createStopEventStandIn() {
             --script.failEventCreations;
             return nullptr;
         }
-        ++script.eventsCreated;
+        ++script.record.eventsCreated;
     }
     return createStopEvent();
 }
@@ -120,7 +115,7 @@ EventHandle createStopEventStandIn() {
 void closeStopEventStandIn(EventHandle event) {
     if (event != nullptr) {
         std::lock_guard<std::mutex> lock(script.mutex);
-        ++script.eventsClosed;
+        ++script.record.eventsClosed;
     }
     closeStopEvent(event);
 }
@@ -137,7 +132,7 @@ ThreadHandle startWorkerStandIn(WorkerEntry entry, void* argument) {
             --script.failWorkerStarts;
             return nullptr;
         }
-        ++script.workerStarts;
+        ++script.record.workerStarts;
     }
     if (holding) {
         heldEntry = entry;
@@ -155,12 +150,7 @@ void installStandIns() {
         script.boxAnswers.clear();
         script.failWorkerStarts = 0;
         script.failEventCreations = 0;
-        script.workerStarts = 0;
-        script.eventsCreated = 0;
-        script.eventsClosed = 0;
-        script.choosers.clear();
-        script.boxes.clear();
-        script.shells.clear();
+        script.record = StandInRecord{};
     }
     if (workerGate == nullptr) {
         workerGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -213,38 +203,13 @@ void releaseWorkers() {
     }
 }
 
-std::vector<ChooserRequest> chooserRequests() {
+StandInRecord recorded() {
     std::lock_guard<std::mutex> lock(script.mutex);
-    return script.choosers;
-}
-
-std::vector<ShownBox> shownBoxes() {
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.boxes;
-}
-
-std::vector<ShellRequest> shellRequests() {
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.shells;
-}
-
-int workerStarts() {
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.workerStarts;
-}
-
-int stopEventsCreated() {
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.eventsCreated;
-}
-
-int stopEventsClosed() {
-    std::lock_guard<std::mutex> lock(script.mutex);
-    return script.eventsClosed;
+    return script.record;
 }
 
 bool waitForBoxes(size_t count, DWORD timeoutMs) {
     std::unique_lock<std::mutex> lock(script.mutex);
     return script.boxShown.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [count] { return script.boxes.size() >= count; });
+                                    [count] { return script.record.boxes.size() >= count; });
 }

@@ -54,11 +54,15 @@ void failNextEventCreation();
 void holdWorkers();
 void releaseWorkers();
 
-std::vector<ChooserRequest> chooserRequests();
-std::vector<ShownBox> shownBoxes();
-std::vector<ShellRequest> shellRequests();
-int workerStarts();
-int stopEventsCreated();
-int stopEventsClosed();
+// Everything the stand-ins were asked since they were installed.
+struct StandInRecord {
+    std::vector<ChooserRequest> choosers;
+    std::vector<ShownBox> boxes;
+    std::vector<ShellRequest> shells;
+    int workerStarts;
+    int eventsCreated;
+    int eventsClosed;
+};
+StandInRecord recorded();
 // Waits until count boxes have been shown in all.
 bool waitForBoxes(size_t count, DWORD timeoutMs = 30000);

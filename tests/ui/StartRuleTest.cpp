@@ -27,7 +27,7 @@ const std::string kWaveFilter("Wave file (*.wav)\0*.wav\0\0", 25);
 TEST_F(Chooser, AsksForAnExistingWaveFileForTheInputAndTheImpulse) {
     ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
     ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
-    const auto requests = chooserRequests();
+    const auto requests = recorded().choosers;
     ASSERT_EQ(requests.size(), 2u);
     for (const ChooserRequest& request : requests) {
         EXPECT_EQ(request.structSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
@@ -48,7 +48,7 @@ TEST_F(Chooser, AsksForTheOutputWithTheCreatePromptAndStartsFromTheFieldsPath) {
     const std::string second = freshOutputPath("secondo");
     ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, first));
     ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, second));
-    const auto requests = chooserRequests();
+    const auto requests = recorded().choosers;
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].flags, 0x00A02802u);
     EXPECT_EQ(requests[0].filter, kWaveFilter);
@@ -69,28 +69,18 @@ TEST_F(Chooser, CancelledLeavesFieldAndButtonAsTheyWere) {
     ASSERT_TRUE(press(dialog, ID_INPUT_BROWSE));
     cancelNextChooser();
     ASSERT_TRUE(press(dialog, ID_OUTPUT_BROWSE));
-    EXPECT_EQ(chooserRequests().size(), 5u);
+    EXPECT_EQ(recorded().choosers.size(), 5u);
     EXPECT_EQ(controlText(dialog, ID_INPUT_PATH), dialogFiles().input);
     EXPECT_EQ(controlText(dialog, ID_OUTPUT_PATH), output);
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 }
 
-TEST_F(StartRule, NeedsAllThreePathsAndAcceptsAnOutputThatDoesNotExistYet) {
+TEST_F(StartRule, NeedsAllThreePathsButNeverLooksAtTheOutputsFolder) {
     ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
     EXPECT_EQ(lookOf(dialog), idleLook(false));
     ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "no output yet";
-    const std::string output = freshOutputPath("nuovo");
-    ASSERT_FALSE(fileExists(output));
-    ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, output));
-    EXPECT_EQ(lookOf(dialog), idleLook(true));
-}
-
-TEST_F(StartRule, TestsTheOutputOnlyForBeingNonEmpty) {
-    ASSERT_TRUE(
-        pick(dialog, ID_OUTPUT_BROWSE, dialogFiles().missing + "\\in\\nessuna\\cartella.wav"));
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
+    ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, dialogFiles().missing + "/in/nessuna/cartella.wav"));
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 }
 
@@ -99,14 +89,14 @@ TEST_F(StartRule, RefusesFoldersAndMissingFilesForInputAndImpulse) {
     ASSERT_TRUE(pick(dialog, ID_OUTPUT_BROWSE, output));
     ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().impulse));
 
-    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().subfolder));
+    ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().folder));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "input is a folder";
     ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().missing));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "input is missing";
     ASSERT_TRUE(pick(dialog, ID_INPUT_BROWSE, dialogFiles().input));
     EXPECT_EQ(lookOf(dialog), idleLook(true));
 
-    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().subfolder));
+    ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().folder));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "impulse is a folder";
     ASSERT_TRUE(pick(dialog, ID_IMPULSE_BROWSE, dialogFiles().missing));
     EXPECT_EQ(lookOf(dialog), idleLook(false)) << "impulse is missing";
