@@ -212,7 +212,8 @@ question=$(wait_window '^:-\)$' 600) || fail "la domanda finale non compare"
 echo "Lavoro finito in $((($(now_ms) - start) / 1000)) s circa"
 sleep 0.5
 import -window root "$shots/question.png"
-xdotool key --window "$question" n
+focus "$question"
+xdotool key n # the box's "No"
 wait_window_gone "$question" || fail "la domanda finale resta aperta dopo No"
 sleep 0.5
 import -window root "$shots/finished.png"
