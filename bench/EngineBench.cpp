@@ -1,0 +1,187 @@
+// Engine benchmark: on the same generated recording and impulse, the literal engine, the
+// fast engine on one thread and on all threads, and the register-only multiply-add loop of
+// the same instruction set, each as terms per second, with the ratios between them.
+//
+// convoluzione-bench [input seconds] [impulse seconds] [literal seconds]
+// The literal engine is slow (about half a billion terms per second), so it runs on the
+// first `literal seconds` of the same recording; its rate does not depend on the length.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/BenchData.h"
+#include "bench/PeakLoop.h"
+#include "convolution/Convolve.h"
+
+namespace {
+
+constexpr uint32_t kRate = 48000;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Timing {
+    double seconds;      // wall time of the whole call, files included
+    double definedTerms; // (M + N) x N per output channel: the literal engine's count
+    double realTerms;    // M x N per output channel: terms that meet real input frames
+    ConvolveResult result;
+};
+
+// Runs one engine call on the files the way the job does, writing to `outPath`.
+Timing runOnce(const std::string& inPath, const std::string& impulsePath,
+               const std::string& outPath, EngineOptions options) {
+    Timing timing{};
+    WavReader* input = WavReader::open(inPath.c_str());
+    WavReader* impulse = WavReader::open(impulsePath.c_str());
+    if (input == nullptr || impulse == nullptr) {
+        fprintf(stderr, "cannot open the generated files\n");
+        exit(1);
+    }
+    float* taps = WavReader::loadAll(impulse);
+    const uint32_t outChannels = input->channels == 2 || impulse->channels == 2 ? 2 : 1;
+    WavWriter* output = WavWriter::create(outPath.c_str(), input->sampleRate, outChannels);
+    JobProgress progress{};
+    const double m = input->frames;
+    const double n = impulse->frames;
+    timing.definedTerms = (m + n) * n * outChannels;
+    timing.realTerms = m * n * outChannels;
+    const double start = now();
+    timing.result = convolve(input, taps, impulse->frames, impulse->channels, output, progress,
+                             StopCheck{}, options);
+    WavWriter::finish(output);
+    timing.seconds = now() - start;
+    free(taps);
+    WavReader::close(input);
+    WavReader::close(impulse);
+    return timing;
+}
+
+// The best of a few runs: the machine is shared, and the best run is the least disturbed.
+Timing bestOf(int runs, const std::string& inPath, const std::string& impulsePath,
+              const std::string& outPath, EngineOptions options) {
+    Timing best = runOnce(inPath, impulsePath, outPath, options);
+    for (int i = 1; i < runs; ++i) {
+        const Timing t = runOnce(inPath, impulsePath, outPath, options);
+        if (t.seconds < best.seconds) {
+            best = t;
+        }
+    }
+    return best;
+}
+
+// Lane multiply-adds per second of the peak loop on `threads` threads at once.
+double peakRate(PeakLoop loop, unsigned threads) {
+    const uint64_t rounds = 40000000;
+    std::vector<float> sinks(threads);
+    std::vector<uint64_t> lanes(threads);
+    double best = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<std::thread> pool;
+        const double start = now();
+        for (unsigned t = 1; t < threads; ++t) {
+            pool.emplace_back([&, t] { lanes[t] = loop(rounds, &sinks[t]); });
+        }
+        lanes[0] = loop(rounds, &sinks[0]);
+        for (std::thread& thread : pool) {
+            thread.join();
+        }
+        const double seconds = now() - start;
+        double total = 0;
+        for (uint64_t l : lanes) {
+            total += static_cast<double>(l);
+        }
+        best = std::max(best, total / seconds);
+    }
+    return best;
+}
+
+EngineOptions options(EnginePath path, unsigned threads, bool forceDoubleChain = false) {
+    EngineOptions chosen{};
+    chosen.path = path;
+    chosen.threads = threads;
+    chosen.forceDoubleChain = forceDoubleChain;
+    return chosen;
+}
+
+void printRate(const char* what, double terms, double seconds) {
+    printf("  %-34s %8.3f s  %10.3e terms/s\n", what, seconds, terms / seconds);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double inputSeconds = argc > 1 ? atof(argv[1]) : 10.0;
+    const double impulseSeconds = argc > 2 ? atof(argv[2]) : 0.5;
+    const double literalSeconds = argc > 3 ? atof(argv[3]) : 0.5;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "convoluzione-bench";
+    fs::create_directories(dir);
+    const std::string inPath = (dir / "input.wav").string();
+    const std::string literalPath = (dir / "input-prefix.wav").string();
+    const std::string impulsePath = (dir / "impulse.wav").string();
+    const std::string outPath = (dir / "output.wav").string();
+    if (!writeBenchSignal(inPath, inputSeconds, kRate, 2) ||
+        !writeBenchSignal(literalPath, literalSeconds, kRate, 2) ||
+        !writeBenchImpulse(impulsePath, impulseSeconds, kRate, 2)) {
+        fprintf(stderr, "cannot write the benchmark files in %s\n", dir.string().c_str());
+        return 1;
+    }
+    printf("stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores\n", inputSeconds,
+           impulseSeconds, kRate, cores);
+
+    const Timing literal =
+        runOnce(literalPath, impulsePath, outPath, options(enginePathReference, 1));
+    printf("literal engine (first %.2f s of the input):\n", literalSeconds);
+    printRate("literal", literal.definedTerms, literal.seconds);
+    const double literalRate = literal.definedTerms / literal.seconds;
+
+    struct PathCase {
+        EnginePath path;
+        const char* name;
+        PeakLoop peak;
+    };
+    const PathCase cases[] = {{enginePathAvx512, "AVX-512", peakLoopAvx512()},
+                              {enginePathAvx2, "AVX2+FMA", peakLoopAvx2()}};
+    bool first = true;
+    for (const PathCase& c : cases) {
+        if (!enginePathAvailable(c.path) || c.peak == nullptr) {
+            continue;
+        }
+        printf("%s%s:\n", c.name, first ? " (the path taken by default)" : "");
+        first = false;
+        const Timing one = bestOf(3, inPath, impulsePath, outPath, options(c.path, 1));
+        const Timing all = bestOf(3, inPath, impulsePath, outPath, options(c.path, cores));
+        printRate("fast, 1 thread", one.definedTerms, one.seconds);
+        printRate("fast, all threads", all.definedTerms, all.seconds);
+        const double peakOne = peakRate(c.peak, 1);
+        const double peakAll = peakRate(c.peak, cores);
+        printf("  %-34s %21.3e terms/s\n", "peak loop, 1 thread", peakOne);
+        printf("  %-34s %21.3e terms/s\n", "peak loop, all threads", peakAll);
+        const double oneRate = one.definedTerms / one.seconds;
+        const double allRate = all.definedTerms / all.seconds;
+        printf("  fast/literal: %.0fx on 1 thread, %.0fx on all threads\n", oneRate / literalRate,
+               allRate / literalRate);
+        // The engine leaves out the terms on the silence around the input, so against the
+        // peak it is measured by the terms it cannot leave out: M x N per output channel.
+        printf("  fast/peak (terms on real input): %.1f%% on 1 thread, %.1f%% on all threads\n",
+               100 * one.realTerms / one.seconds / peakOne,
+               100 * all.realTerms / all.seconds / peakAll);
+        printf("  fast/peak (all defined terms):   %.1f%% on 1 thread, %.1f%% on all threads\n",
+               100 * oneRate / peakOne, 100 * allRate / peakAll);
+    }
+    const Timing chain =
+        bestOf(1, inPath, impulsePath, outPath, options(enginePathAuto, cores, true));
+    printf("exact double chain (forced), all threads:\n");
+    printRate("double chain", chain.definedTerms, chain.seconds);
+    fs::remove_all(dir);
+    return 0;
+}

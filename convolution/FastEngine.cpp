@@ -1,0 +1,313 @@
+// The fast engine's driver: streaming, blocks, threads, progress and the output. The sums
+// themselves are the kernels' (SumKernels.h); this file decides which frames and taps they
+// see.
+//
+// Output frame f is sum over i of hr[i] * u[f + i], i = 0 ... N - 1 ascending, where hr is
+// the reversed impulse and u the input preceded by N silent frames (u[t] = x[t - N]), so
+// the window of a block starting at frame m0 is u[m0 ... m0 + B + N). The window lives in
+// one buffer per input channel and slides forward by a block at a time; it is moved back to
+// the buffer's start only when it reaches the end, so each block costs O(B) to slide.
+#include "convolution/FastEngine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "convolution/EngineSupport.h"
+#include "convolution/WorkerPool.h"
+
+namespace {
+
+constexpr uint32_t kDefaultTileTaps = 2048;   // 2048 rows of 64 bytes stay in a core's L2
+constexpr uint32_t kLargestLaneFrames = 2048; // bounds the sums and rows per worker
+constexpr double kBlockMilliseconds = 4.0;    // aimed work per block: progress every few ms
+constexpr unsigned kMostWorkers = 64;
+constexpr size_t kAlignment = 64; // the widest vector
+
+// A zeroed float buffer aligned to the widest vector, taken from malloc.
+struct FloatBuffer {
+    void* allocation; // what malloc returned; null when nothing is held
+    float* data;      // the aligned start inside it
+};
+
+bool allocateFloats(FloatBuffer& buffer, uint64_t count) {
+    if (count > (SIZE_MAX - kAlignment) / sizeof(float)) {
+        return false;
+    }
+    const size_t bytes = static_cast<size_t>(count) * sizeof(float);
+    buffer.allocation = malloc(bytes + kAlignment);
+    if (buffer.allocation == nullptr) {
+        return false;
+    }
+    const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.allocation);
+    buffer.data = reinterpret_cast<float*>((address + kAlignment - 1) & ~uintptr_t{kAlignment - 1});
+    // Touching every page now, once, keeps page faults out of the timed loop.
+    memset(buffer.data, 0, bytes);
+    return true;
+}
+
+void releaseFloats(FloatBuffer& buffer) {
+    free(buffer.allocation);
+    buffer = FloatBuffer{};
+}
+
+// One output channel: which window its sums run over and which taps they take.
+struct ChannelPass {
+    uint32_t inputChannel;  // window index: 0, or 1 for the right input channel
+    const float* taps;      // one reversed impulse channel, impulseFrames contiguous floats
+    uint32_t outputChannel; // its place in an output frame
+};
+
+struct WorkerScratch {
+    FloatBuffer rows;    // transposed tile: laneFrames + tileTaps - 1 rows of `lanes` floats
+    FloatBuffer sums[2]; // running sums per pass: laneFrames rows of `lanes` floats
+};
+
+struct Engine {
+    const SumKernels* kernels; // the instruction set's kernels
+    SumTile tile;              // the single-precision or the double kernel
+    uint64_t inputFrames;      // M
+    uint32_t impulseFrames;    // N
+    uint32_t inputChannels;    // 1 or 2 windows
+    uint32_t outputChannels;   // floats per output frame
+    ChannelPass passes[2];     // one per output channel
+    uint32_t passCount;        // = outputChannels
+    bool skipSilence;          // restrict taps to those that meet real input frames
+    uint32_t lanes;            // frames per vector
+    uint32_t laneFrames;       // S: frames per lane in one worker's share
+    uint32_t tileTaps;         // K: taps per transposed tile
+    unsigned shares;           // workers, each with one share of lanes x S frames per block
+    uint64_t blockFrames;      // B = shares x lanes x S
+    FloatBuffer window[2];     // per input channel: the sliding window of u
+    uint64_t windowCapacity;   // floats per window buffer: N + B + max(N, B)
+    uint64_t windowStart;      // where u[blockStart] is in the window buffers
+    uint64_t blockStart;       // m0: the block's first output frame
+    FloatBuffer splitTaps[2];  // a stereo impulse's channels, each made contiguous
+    FloatBuffer inputBlock;    // B frames as read, interleaved
+    FloatBuffer outputBlock;   // B output frames, interleaved, as the writer takes them
+    WorkerScratch scratch[kMostWorkers];
+};
+
+// One worker's share of the current block: lanes x S consecutive output frames.
+void computeShare(Engine& e, unsigned worker) {
+    const uint64_t shareFrames = static_cast<uint64_t>(e.lanes) * e.laneFrames;
+    const uint64_t shareOffset = worker * shareFrames; // from the block's start
+    const int64_t first = static_cast<int64_t>(e.blockStart + shareOffset);
+    const int64_t n = e.impulseFrames;
+    int64_t lo = 0;
+    int64_t hi = n;
+    if (e.skipSilence) {
+        // Frame f with tap i reads u[f + i], a real input frame only for N <= f + i < N + M.
+        // The share's frames are first ... first + shareFrames - 1; a tap outside [lo, hi)
+        // meets silence in every lane and only adds exact zeros.
+        const int64_t last = first + static_cast<int64_t>(shareFrames) - 1;
+        lo = std::max<int64_t>(0, n - last);
+        hi = std::min<int64_t>(
+            n, std::max<int64_t>(0, n + static_cast<int64_t>(e.inputFrames) - first));
+    }
+    WorkerScratch& scratch = e.scratch[worker];
+    const size_t sumFloats = static_cast<size_t>(e.laneFrames) * e.lanes;
+    for (uint32_t p = 0; p < e.passCount; ++p) {
+        memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
+    }
+    for (int64_t i0 = lo; i0 < hi; i0 += e.tileTaps) {
+        const uint32_t taps = static_cast<uint32_t>(std::min<int64_t>(e.tileTaps, hi - i0));
+        for (uint32_t c = 0; c < e.inputChannels; ++c) {
+            const float* at = e.window[c].data + e.windowStart + shareOffset + i0;
+            e.kernels->transpose(at, e.laneFrames, e.laneFrames + taps - 1, scratch.rows.data);
+            for (uint32_t p = 0; p < e.passCount; ++p) {
+                if (e.passes[p].inputChannel == c) {
+                    e.tile(scratch.rows.data, e.passes[p].taps + i0, taps, scratch.sums[p].data,
+                           e.laneFrames);
+                }
+            }
+        }
+    }
+    // Lane l, sum j is frame shareOffset + l * S + j of the block.
+    float* out = e.outputBlock.data + shareOffset * e.outputChannels;
+    for (uint32_t p = 0; p < e.passCount; ++p) {
+        const float* sums = scratch.sums[p].data;
+        const uint32_t channel = e.passes[p].outputChannel;
+        for (uint32_t l = 0; l < e.lanes; ++l) {
+            for (uint32_t j = 0; j < e.laneFrames; ++j) {
+                const size_t frame = static_cast<size_t>(l) * e.laneFrames + j;
+                out[frame * e.outputChannels + channel] =
+                    sums[static_cast<size_t>(j) * e.lanes + l];
+            }
+        }
+    }
+}
+
+void shareTask(void* context, unsigned worker) {
+    computeShare(*static_cast<Engine*>(context), worker);
+}
+
+void releaseEngine(Engine& e) {
+    for (FloatBuffer& b : e.window) {
+        releaseFloats(b);
+    }
+    for (FloatBuffer& b : e.splitTaps) {
+        releaseFloats(b);
+    }
+    releaseFloats(e.inputBlock);
+    releaseFloats(e.outputBlock);
+    for (WorkerScratch& s : e.scratch) {
+        releaseFloats(s.rows);
+        releaseFloats(s.sums[0]);
+        releaseFloats(s.sums[1]);
+    }
+}
+
+// Frames per lane and worker: enough work per block to make the transposition and the
+// hand-over between threads cheap, little enough that a block takes a few milliseconds, so
+// progress moves and a stop is seen promptly. Never more than the job needs.
+uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_t totalFrames) {
+    if (setup.laneFrames != 0) {
+        return setup.laneFrames;
+    }
+    const double rate = setup.singleFma ? e.kernels->singleTermsPerMs : e.kernels->doubleTermsPerMs;
+    const double termsPerRow = static_cast<double>(e.lanes) * e.impulseFrames * e.passCount;
+    const double wanted = rate * kBlockMilliseconds / termsPerRow;
+    uint64_t frames = wanted < 1.0 ? 1 : static_cast<uint64_t>(wanted);
+    frames = std::min<uint64_t>(frames, kLargestLaneFrames);
+    const uint64_t perLane = static_cast<uint64_t>(e.shares) * e.lanes;
+    frames = std::min<uint64_t>(frames, (totalFrames + perLane - 1) / perLane);
+    return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));
+}
+
+bool allocateEngine(Engine& e) {
+    for (uint32_t c = 0; c < e.inputChannels; ++c) {
+        if (!allocateFloats(e.window[c], e.windowCapacity)) {
+            return false;
+        }
+    }
+    if (!allocateFloats(e.inputBlock, e.blockFrames * e.inputChannels) ||
+        !allocateFloats(e.outputBlock, e.blockFrames * e.outputChannels)) {
+        return false;
+    }
+    const uint64_t rows = static_cast<uint64_t>(e.laneFrames) + e.tileTaps - 1;
+    for (unsigned w = 0; w < e.shares; ++w) {
+        WorkerScratch& s = e.scratch[w];
+        if (!allocateFloats(s.rows, rows * e.lanes)) {
+            return false;
+        }
+        for (uint32_t p = 0; p < e.passCount; ++p) {
+            if (!allocateFloats(s.sums[p], static_cast<uint64_t>(e.laneFrames) * e.lanes)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Brings the block's new input frames into the windows: u[m0 + N ... m0 + N + B), which is
+// input frames m0 ... m0 + B - 1, silence past the input's end or where it cannot be read.
+void readBlock(Engine& e, WavReader* input, uint64_t& framesRead) {
+    const uint64_t left = e.inputFrames - framesRead;
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(left, e.blockFrames));
+    if (want > 0) {
+        WavReader::readNextFrames(input, e.inputBlock.data, want);
+        framesRead += want;
+    }
+    for (uint32_t c = 0; c < e.inputChannels; ++c) {
+        float* to = e.window[c].data + e.windowStart + e.impulseFrames;
+        for (uint32_t k = 0; k < want; ++k) {
+            to[k] = e.inputBlock.data[static_cast<size_t>(k) * e.inputChannels + c];
+        }
+        std::fill(to + want, to + e.blockFrames, 0.0f);
+    }
+}
+
+// Moves the windows on by one block, back to the buffers' start when they would overrun.
+void slideWindow(Engine& e) {
+    e.windowStart += e.blockFrames;
+    if (e.windowStart + e.impulseFrames + e.blockFrames > e.windowCapacity) {
+        for (uint32_t c = 0; c < e.inputChannels; ++c) {
+            memmove(e.window[c].data, e.window[c].data + e.windowStart,
+                    static_cast<size_t>(e.impulseFrames) * sizeof(float));
+        }
+        e.windowStart = 0;
+    }
+}
+
+ConvolveResult runBlocks(Engine& e, WorkerPool* pool, WavReader* input, WavWriter* output,
+                         JobProgress& progress, StopCheck stop) {
+    const uint64_t totalFrames = e.inputFrames + e.impulseFrames;
+    startProgress(progress, progressCount(totalFrames));
+    uint64_t produced = 0;
+    uint64_t framesRead = 0;
+    for (uint64_t block = 0; produced < totalFrames; ++block) {
+        if (block != 0 && stopRequested(stop)) {
+            return convolveStopped;
+        }
+        readBlock(e, input, framesRead);
+        runOnAllWorkers(pool);
+        const uint64_t count = std::min<uint64_t>(e.blockFrames, totalFrames - produced);
+        progress.done.store(progressCount(produced + count), std::memory_order_relaxed);
+        if (!WavWriter::writeFrames(output, e.outputBlock.data, static_cast<uint32_t>(count))) {
+            return convolveWriteFailed;
+        }
+        produced += count;
+        e.blockStart += e.blockFrames;
+        slideWindow(e);
+    }
+    return convolveCompleted;
+}
+
+} // namespace
+
+ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
+                            uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
+                            StopCheck stop, const FastEngineSetup& setup) {
+    Engine e{};
+    e.kernels = setup.kernels;
+    e.tile = setup.singleFma ? setup.kernels->singleFma : setup.kernels->doubleChain;
+    e.inputFrames = input->frames;
+    e.impulseFrames = impulseFrames;
+    e.inputChannels = input->channels;
+    e.outputChannels = e.inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+    e.passCount = e.outputChannels;
+    e.skipSilence = setup.skipSilence;
+    e.lanes = setup.kernels->lanes;
+    const uint64_t totalFrames = e.inputFrames + impulseFrames;
+
+    unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
+    threads =
+        static_cast<unsigned>(std::min<uint64_t>(threads, (totalFrames + e.lanes - 1) / e.lanes));
+    WorkerPool* pool = startWorkerPool(threads, shareTask, &e);
+    if (pool == nullptr) {
+        return convolveOutOfMemory;
+    }
+    e.shares = workerCount(pool);
+    e.laneFrames = chooseLaneFrames(e, setup, totalFrames);
+    e.tileTaps = std::min(setup.tileTaps != 0 ? setup.tileTaps : kDefaultTileTaps, impulseFrames);
+    e.blockFrames = static_cast<uint64_t>(e.shares) * e.lanes * e.laneFrames;
+    e.windowCapacity =
+        impulseFrames + e.blockFrames + std::max<uint64_t>(impulseFrames, e.blockFrames);
+
+    bool ready = allocateEngine(e);
+    if (ready && impulseChannels == 2) {
+        // Each kernel walks one impulse channel with unit stride.
+        ready = allocateFloats(e.splitTaps[0], impulseFrames) &&
+                allocateFloats(e.splitTaps[1], impulseFrames);
+        if (ready) {
+            for (uint32_t i = 0; i < impulseFrames; ++i) {
+                e.splitTaps[0].data[i] = reversedImpulse[2 * static_cast<size_t>(i)];
+                e.splitTaps[1].data[i] = reversedImpulse[2 * static_cast<size_t>(i) + 1];
+            }
+        }
+    }
+    ConvolveResult result = convolveOutOfMemory;
+    if (ready) {
+        const float* left = impulseChannels == 2 ? e.splitTaps[0].data : reversedImpulse;
+        const float* right = impulseChannels == 2 ? e.splitTaps[1].data : reversedImpulse;
+        e.passes[0] = ChannelPass{0, left, 0};
+        // The right output takes the right input channel when there is one, and the right
+        // impulse channel when there is one.
+        e.passes[1] = ChannelPass{e.inputChannels == 2 ? 1u : 0u, right, 1};
+        result = runBlocks(e, pool, input, output, progress, stop);
+    }
+    stopWorkerPool(pool);
+    releaseEngine(e);
+    return result;
+}
