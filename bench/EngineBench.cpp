@@ -63,43 +63,26 @@ Timing runOnce(const std::string& inPath, const std::string& impulsePath,
     return timing;
 }
 
-// The best of a few runs: the machine is shared, and the best run is the least disturbed.
-Timing bestOf(int runs, const std::string& inPath, const std::string& impulsePath,
-              const std::string& outPath, EngineOptions options) {
-    Timing best = runOnce(inPath, impulsePath, outPath, options);
-    for (int i = 1; i < runs; ++i) {
-        const Timing t = runOnce(inPath, impulsePath, outPath, options);
-        if (t.seconds < best.seconds) {
-            best = t;
-        }
-    }
-    return best;
-}
-
-// Lane multiply-adds per second of the peak loop on `threads` threads at once.
+// Lane multiply-adds per second of one run of the peak loop on `threads` threads at once.
 double peakRate(PeakLoop loop, unsigned threads) {
     const uint64_t rounds = 40000000;
     std::vector<float> sinks(threads);
     std::vector<uint64_t> lanes(threads);
-    double best = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        std::vector<std::thread> pool;
-        const double start = now();
-        for (unsigned t = 1; t < threads; ++t) {
-            pool.emplace_back([&, t] { lanes[t] = loop(rounds, &sinks[t]); });
-        }
-        lanes[0] = loop(rounds, &sinks[0]);
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
-        const double seconds = now() - start;
-        double total = 0;
-        for (uint64_t l : lanes) {
-            total += static_cast<double>(l);
-        }
-        best = std::max(best, total / seconds);
+    std::vector<std::thread> pool;
+    const double start = now();
+    for (unsigned t = 1; t < threads; ++t) {
+        pool.emplace_back([&, t] { lanes[t] = loop(rounds, &sinks[t]); });
     }
-    return best;
+    lanes[0] = loop(rounds, &sinks[0]);
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    const double seconds = now() - start;
+    double total = 0;
+    for (uint64_t l : lanes) {
+        total += static_cast<double>(l);
+    }
+    return total / seconds;
 }
 
 EngineOptions options(EnginePath path, unsigned threads, bool forceDoubleChain = false) {
@@ -158,12 +141,26 @@ int main(int argc, char** argv) {
         }
         printf("%s%s:\n", c.name, first ? " (the path taken by default)" : "");
         first = false;
-        const Timing one = bestOf(3, inPath, impulsePath, outPath, options(c.path, 1));
-        const Timing all = bestOf(3, inPath, impulsePath, outPath, options(c.path, cores));
+        // The machine may be shared: the four measurements take turns, several times, and
+        // each keeps its best, so that a busy moment does not land on one of them only.
+        Timing one{};
+        Timing all{};
+        double peakOne = 0;
+        double peakAll = 0;
+        for (int round = 0; round < 4; ++round) {
+            const Timing t1 = runOnce(inPath, impulsePath, outPath, options(c.path, 1));
+            peakOne = std::max(peakOne, peakRate(c.peak, 1));
+            const Timing tn = runOnce(inPath, impulsePath, outPath, options(c.path, cores));
+            peakAll = std::max(peakAll, peakRate(c.peak, cores));
+            if (round == 0 || t1.seconds < one.seconds) {
+                one = t1;
+            }
+            if (round == 0 || tn.seconds < all.seconds) {
+                all = tn;
+            }
+        }
         printRate("fast, 1 thread", one.definedTerms, one.seconds);
         printRate("fast, all threads", all.definedTerms, all.seconds);
-        const double peakOne = peakRate(c.peak, 1);
-        const double peakAll = peakRate(c.peak, cores);
         printf("  %-34s %21.3e terms/s\n", "peak loop, 1 thread", peakOne);
         printf("  %-34s %21.3e terms/s\n", "peak loop, all threads", peakAll);
         const double oneRate = one.definedTerms / one.seconds;
@@ -179,7 +176,7 @@ int main(int argc, char** argv) {
                100 * oneRate / peakOne, 100 * allRate / peakAll);
     }
     const Timing chain =
-        bestOf(1, inPath, impulsePath, outPath, options(enginePathAuto, cores, true));
+        runOnce(inPath, impulsePath, outPath, options(enginePathAuto, cores, true));
     printf("exact double chain (forced), all threads:\n");
     printRate("double chain", chain.definedTerms, chain.seconds);
     fs::remove_all(dir);
