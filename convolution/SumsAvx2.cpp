@@ -11,47 +11,32 @@
 namespace {
 
 constexpr uint32_t kLanes = 8;
-// Sums kept in registers by the single-precision kernel: 7 accumulators, 7 rows and the
-// broadcast tap use 15 of the 16 vector registers, and each tap costs one row load and one
-// broadcast for 7 multiply-adds, so the loop is bound by the FMA units, not by loads.
-constexpr int kSingleGroup = 7;
+// Sums advanced together by the single-precision kernel. With 16 vector registers a ring of
+// rows as in the AVX-512 kernel leaves room for only 6 or 7 sums, fewer than FMA latency
+// times FMA units (8 or more), so the units would wait on their own results. Instead 12 sums
+// stay in registers and each multiply-add takes its row straight from memory (L1): more
+// loads, which a current core absorbs, but enough independent chains.
+constexpr int kSingleGroup = 12;
 constexpr int kDoubleGroup = 2;
 
-// Group sums advanced through all taps. The rows live in a ring of Group registers: at
-// tap t sum j needs row t + j, so each tap brings in one new row (t + Group - 1) and the
-// others were loaded for earlier taps. Unrolling by Group makes every ring slot a fixed
-// register. Each step is one fused multiply-add per lane; why that equals the defined
-// double-then-float step for these operands is argued in SingleFmaExactness.h.
+// Group sums advanced through all taps: at tap t sum j takes row t + j. Each step is one
+// fused multiply-add per lane; why that equals the defined double-then-float step for these
+// operands is argued in SingleFmaExactness.h.
 template <int Group>
 void sumGroupSingle(const float* rows, const float* taps, uint32_t tapCount, float* sums) {
     __m256 acc[Group];
     for (int j = 0; j < Group; ++j) {
         acc[j] = _mm256_load_ps(sums + j * kLanes);
     }
-    uint32_t t = 0;
-    if (tapCount >= static_cast<uint32_t>(Group)) {
-        __m256 ring[Group];
-        for (int j = 0; j < Group - 1; ++j) {
-            ring[j] = _mm256_load_ps(rows + j * kLanes);
-        }
-        for (; t + Group <= tapCount; t += Group) {
-            const float* base = rows + static_cast<size_t>(t) * kLanes;
-#pragma GCC unroll 16
-            for (int u = 0; u < Group; ++u) {
-                ring[(u + Group - 1) % Group] = _mm256_load_ps(base + (u + Group - 1) * kLanes);
-                const __m256 h = _mm256_set1_ps(taps[t + u]);
-#pragma GCC unroll 16
-                for (int j = 0; j < Group; ++j) {
-                    acc[j] = _mm256_fmadd_ps(h, ring[(u + j) % Group], acc[j]);
-                }
-            }
-        }
-    }
-    for (; t < tapCount; ++t) {
+    for (uint32_t t = 0; t < tapCount; ++t) {
         const __m256 h = _mm256_set1_ps(taps[t]);
+        const float* row = rows + static_cast<size_t>(t) * kLanes;
+        // Hides that this tap's rows are the last tap's shifted by one: knowing it, the
+        // compiler keeps rows in registers for the next tap and then has to spill them.
+        __asm__("" : "+r"(row));
+#pragma GCC unroll 16
         for (int j = 0; j < Group; ++j) {
-            const __m256 row = _mm256_load_ps(rows + static_cast<size_t>(t + j) * kLanes);
-            acc[j] = _mm256_fmadd_ps(h, row, acc[j]);
+            acc[j] = _mm256_fmadd_ps(h, _mm256_load_ps(row + j * kLanes), acc[j]);
         }
     }
     for (int j = 0; j < Group; ++j) {
