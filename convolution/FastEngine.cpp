@@ -10,6 +10,7 @@
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,9 @@ namespace {
 constexpr uint32_t kDefaultTileTaps = 2048;   // 2048 rows of 64 bytes stay in a core's L2
 constexpr uint32_t kLargestLaneFrames = 2048; // bounds the sums and rows per worker
 constexpr double kBlockMilliseconds = 4.0;    // aimed work per block: progress every few ms
+// Pieces of a block per worker. Workers take pieces as they become free, so a worker whose
+// core is busy with another program does fewer of them instead of holding up the block.
+constexpr unsigned kPiecesPerWorker = 3;
 constexpr unsigned kMostWorkers = 64;
 constexpr size_t kAlignment = 64; // the widest vector
 
@@ -64,48 +68,50 @@ struct WorkerScratch {
 };
 
 struct Engine {
-    const SumKernels* kernels; // the instruction set's kernels
-    SumTile tile;              // the single-precision or the double kernel
-    uint64_t inputFrames;      // M
-    uint32_t impulseFrames;    // N
-    uint32_t inputChannels;    // 1 or 2 windows
-    uint32_t outputChannels;   // floats per output frame
-    ChannelPass passes[2];     // one per output channel
-    uint32_t passCount;        // = outputChannels
-    bool skipSilence;          // restrict taps to those that meet real input frames
-    uint32_t lanes;            // frames per vector
-    uint32_t laneFrames;       // S: frames per lane in one worker's share
-    uint32_t tileTaps;         // K: taps per transposed tile
-    unsigned shares;           // workers, each with one share of lanes x S frames per block
-    uint64_t blockFrames;      // B = shares x lanes x S
-    FloatBuffer window[2];     // per input channel: the sliding window of u
-    uint64_t windowCapacity;   // floats per window buffer: N + B + max(N, B)
-    uint64_t windowStart;      // where u[blockStart] is in the window buffers
-    uint64_t blockStart;       // m0: the block's first output frame
-    FloatBuffer splitTaps[2];  // a stereo impulse's channels, each made contiguous
-    FloatBuffer inputBlock;    // B frames as read, interleaved
-    FloatBuffer outputBlock;   // B output frames, interleaved, as the writer takes them
+    const SumKernels* kernels;       // the instruction set's kernels
+    SumTile tile;                    // the single-precision or the double kernel
+    uint64_t inputFrames;            // M
+    uint32_t impulseFrames;          // N
+    uint32_t inputChannels;          // 1 or 2 windows
+    uint32_t outputChannels;         // floats per output frame
+    ChannelPass passes[2];           // one per output channel
+    uint32_t passCount;              // = outputChannels
+    bool skipSilence;                // restrict taps to those that meet real input frames
+    uint32_t lanes;                  // frames per vector
+    uint32_t laneFrames;             // S: frames per lane in one piece
+    uint32_t tileTaps;               // K: taps per transposed tile
+    unsigned workers;                // threads computing, the caller included
+    unsigned pieces;                 // pieces of lanes x S frames in a block
+    std::atomic<unsigned> nextPiece; // the next piece of the block nobody has taken yet
+    uint64_t blockFrames;            // B = pieces x lanes x S
+    FloatBuffer window[2];           // per input channel: the sliding window of u
+    uint64_t windowCapacity;         // floats per window buffer: N + B + max(N, B)
+    uint64_t windowStart;            // where u[blockStart] is in the window buffers
+    uint64_t blockStart;             // m0: the block's first output frame
+    FloatBuffer splitTaps[2];        // a stereo impulse's channels, each made contiguous
+    FloatBuffer inputBlock;          // B frames as read, interleaved
+    FloatBuffer outputBlock;         // B output frames, interleaved, as the writer takes them
     WorkerScratch scratch[kMostWorkers];
 };
 
-// One worker's share of the current block: lanes x S consecutive output frames.
-void computeShare(Engine& e, unsigned worker) {
+// One piece of the current block: lanes x S consecutive output frames, computed with the
+// worker's own scratch buffers.
+void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
     const uint64_t shareFrames = static_cast<uint64_t>(e.lanes) * e.laneFrames;
-    const uint64_t shareOffset = worker * shareFrames; // from the block's start
+    const uint64_t shareOffset = piece * shareFrames; // from the block's start
     const int64_t first = static_cast<int64_t>(e.blockStart + shareOffset);
     const int64_t n = e.impulseFrames;
     int64_t lo = 0;
     int64_t hi = n;
     if (e.skipSilence) {
         // Frame f with tap i reads u[f + i], a real input frame only for N <= f + i < N + M.
-        // The share's frames are first ... first + shareFrames - 1; a tap outside [lo, hi)
+        // The piece's frames are first ... first + shareFrames - 1; a tap outside [lo, hi)
         // meets silence in every lane and only adds exact zeros.
         const int64_t last = first + static_cast<int64_t>(shareFrames) - 1;
         lo = std::max<int64_t>(0, n - last);
         hi = std::min<int64_t>(
             n, std::max<int64_t>(0, n + static_cast<int64_t>(e.inputFrames) - first));
     }
-    WorkerScratch& scratch = e.scratch[worker];
     const size_t sumFloats = static_cast<size_t>(e.laneFrames) * e.lanes;
     for (uint32_t p = 0; p < e.passCount; ++p) {
         memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
@@ -138,8 +144,15 @@ void computeShare(Engine& e, unsigned worker) {
     }
 }
 
-void shareTask(void* context, unsigned worker) {
-    computeShare(*static_cast<Engine*>(context), worker);
+void workerTask(void* context, unsigned worker) {
+    auto& e = *static_cast<Engine*>(context);
+    for (;;) {
+        const unsigned piece = e.nextPiece.fetch_add(1, std::memory_order_relaxed);
+        if (piece >= e.pieces) {
+            return;
+        }
+        computePiece(e, piece, e.scratch[worker]);
+    }
 }
 
 void releaseEngine(Engine& e) {
@@ -158,7 +171,7 @@ void releaseEngine(Engine& e) {
     }
 }
 
-// Frames per lane and worker: enough work per block to make the transposition and the
+// Frames per lane in a piece: enough work per piece to make the transposition and the
 // hand-over between threads cheap, little enough that a block takes a few milliseconds, so
 // progress moves and a stop is seen promptly. Never more than the job needs.
 uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_t totalFrames) {
@@ -167,10 +180,11 @@ uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_
     }
     const double rate = setup.singleFma ? e.kernels->singleTermsPerMs : e.kernels->doubleTermsPerMs;
     const double termsPerRow = static_cast<double>(e.lanes) * e.impulseFrames * e.passCount;
-    const double wanted = rate * kBlockMilliseconds / termsPerRow;
+    const double pieceMilliseconds = kBlockMilliseconds * e.workers / e.pieces;
+    const double wanted = rate * pieceMilliseconds / termsPerRow;
     uint64_t frames = wanted < 1.0 ? 1 : static_cast<uint64_t>(wanted);
     frames = std::min<uint64_t>(frames, kLargestLaneFrames);
-    const uint64_t perLane = static_cast<uint64_t>(e.shares) * e.lanes;
+    const uint64_t perLane = static_cast<uint64_t>(e.pieces) * e.lanes;
     frames = std::min<uint64_t>(frames, (totalFrames + perLane - 1) / perLane);
     return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));
 }
@@ -186,7 +200,7 @@ bool allocateEngine(Engine& e) {
         return false;
     }
     const uint64_t rows = static_cast<uint64_t>(e.laneFrames) + e.tileTaps - 1;
-    for (unsigned w = 0; w < e.shares; ++w) {
+    for (unsigned w = 0; w < e.workers; ++w) {
         WorkerScratch& s = e.scratch[w];
         if (!allocateFloats(s.rows, rows * e.lanes)) {
             return false;
@@ -241,6 +255,7 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool, WavReader* input, WavWrite
             return convolveStopped;
         }
         readBlock(e, input, framesRead);
+        e.nextPiece.store(0, std::memory_order_relaxed); // published by the pool's release
         runOnAllWorkers(pool);
         const uint64_t count = std::min<uint64_t>(e.blockFrames, totalFrames - produced);
         progress.done.store(progressCount(produced + count), std::memory_order_relaxed);
@@ -274,14 +289,15 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
     threads =
         static_cast<unsigned>(std::min<uint64_t>(threads, (totalFrames + e.lanes - 1) / e.lanes));
-    WorkerPool* pool = startWorkerPool(threads, shareTask, &e);
+    WorkerPool* pool = startWorkerPool(threads, workerTask, &e);
     if (pool == nullptr) {
         return convolveOutOfMemory;
     }
-    e.shares = workerCount(pool);
+    e.workers = workerCount(pool);
+    e.pieces = e.workers == 1 ? 1 : e.workers * kPiecesPerWorker;
     e.laneFrames = chooseLaneFrames(e, setup, totalFrames);
     e.tileTaps = std::min(setup.tileTaps != 0 ? setup.tileTaps : kDefaultTileTaps, impulseFrames);
-    e.blockFrames = static_cast<uint64_t>(e.shares) * e.lanes * e.laneFrames;
+    e.blockFrames = static_cast<uint64_t>(e.pieces) * e.lanes * e.laneFrames;
     e.windowCapacity =
         impulseFrames + e.blockFrames + std::max<uint64_t>(impulseFrames, e.blockFrames);
 

@@ -76,7 +76,7 @@ TEST(FastEngineProgress, IsValidBeforeActiveAndOnlyGrowsToTotal) {
         for (unsigned threads = 1; threads <= 3; ++threads) {
             Watcher watcher{nullptr, 3200, 0, 0, 0, 0};
             // Small blocks: dozens of checks in one run.
-            const EngineRun run = runWatched(engineWith(optionsFor(variant, threads, 5, 64)), 2,
+            const EngineRun run = runWatched(engineWith(optionsFor(variant, threads, 1, 64)), 2,
                                              input, 2, impulse, watcher);
             EXPECT_EQ(run.result, convolveCompleted);
             EXPECT_GT(watcher.checks, 10) << variant.name;
