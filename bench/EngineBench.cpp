@@ -175,10 +175,20 @@ int main(int argc, char** argv) {
         printf("  fast/peak (all defined terms):   %.1f%% on 1 thread, %.1f%% on all threads\n",
                100 * oneRate / peakOne, 100 * allRate / peakAll);
     }
-    const Timing chain =
-        runOnce(inPath, impulsePath, outPath, options(enginePathAuto, cores, true));
-    printf("exact double chain (forced), all threads:\n");
-    printRate("double chain", chain.definedTerms, chain.seconds);
+    // The slower paths, on the shorter input: what a CPU without AVX2 gets, and what an
+    // impulse off the 16-bit grid costs.
+    printf("exact double chain (forced), 1 thread, on the first %.2f s of the input:\n",
+           literalSeconds);
+    const PathCase chains[] = {{enginePathAvx512, "AVX-512", nullptr},
+                               {enginePathAvx2, "AVX2+FMA", nullptr},
+                               {enginePathPortable, "portable", nullptr}};
+    for (const PathCase& c : chains) {
+        if (!enginePathAvailable(c.path)) {
+            continue;
+        }
+        const Timing chain = runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
+        printRate(c.name, chain.definedTerms, chain.seconds);
+    }
     fs::remove_all(dir);
     return 0;
 }

@@ -26,8 +26,10 @@ struct SumKernels {
     SumTile singleFma;       // single-precision FMA per term; null where there is none
     SumTile doubleChain;     // product and sum in double, rounded to float per term
     TransposeRows transpose; // builds the transposed rows
-    double singleTermsPerMs; // rough lane-terms one thread does per millisecond, used to
-    double doubleTermsPerMs; // size blocks so that progress and stop stay prompt
+    // Lane-terms one thread does per millisecond, somewhat below what a 2024 desktop core
+    // (Zen 5) measures; they size the blocks so that progress and stop stay prompt.
+    double singleTermsPerMs; // with singleFma
+    double doubleTermsPerMs; // with doubleChain
 };
 
 // The portable kernels always exist. The others are null when the build has no such

@@ -17,7 +17,7 @@ constexpr uint32_t kLanes = 8;
 // stay in registers and each multiply-add takes its row straight from memory (L1): more
 // loads, which a current core absorbs, but enough independent chains.
 constexpr int kSingleGroup = 12;
-constexpr int kDoubleGroup = 2;
+constexpr int kDoubleGroup = 4; // 8 double accumulators: enough chains to hide the conversions
 
 // Group sums advanced through all taps: at tap t sum j takes row t + j. Each step is one
 // fused multiply-add per lane; why that equals the defined double-then-float step for these
@@ -152,7 +152,7 @@ const SumKernels kAvx2 = {kLanes,
                           sumTile<DoubleGroup, kDoubleGroup>,
                           transpose,
                           4.0e7,
-                          8.0e6};
+                          1.0e7};
 
 } // namespace
 

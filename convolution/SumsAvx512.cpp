@@ -21,7 +21,7 @@ constexpr uint32_t kLanes = 16;
 // broadcast tap use 25 of the 32 vector registers, and each tap costs one row load and one
 // broadcast for 12 multiply-adds, so the loop is bound by the FMA units, not by loads.
 constexpr int kSingleGroup = 12;
-constexpr int kDoubleGroup = 4;
+constexpr int kDoubleGroup = 6; // 12 double accumulators: enough chains to hide the conversions
 
 // Group sums advanced through all taps. The rows live in a ring of Group registers: at
 // tap t sum j needs row t + j, so each tap brings in one new row (t + Group - 1) and the
@@ -179,7 +179,7 @@ const SumKernels kAvx512 = {kLanes,
                             sumTile<DoubleGroup, kDoubleGroup>,
                             transpose,
                             8.0e7,
-                            1.5e7};
+                            2.0e7};
 
 } // namespace
 
