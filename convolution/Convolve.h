@@ -47,8 +47,9 @@ struct EngineOptions {
     EnginePath path;       // which path computes the sums
     unsigned threads;      // worker threads to use; 0 = one per core
     bool forceDoubleChain; // take the double chain even where single-precision FMA is exact
-    unsigned laneFrames;   // output frames per vector lane in one thread's share of a block;
-                           // 0 = chosen from the impulse length (tests set it small)
+    unsigned laneFrames;   // output frames per vector lane in one piece of a block (a piece is
+                           // what one thread computes at a time); 0 = chosen from the impulse
+                           // length (tests set it small)
     unsigned tileTaps;     // taps swept per pass over the transposed window; 0 = default
 };
 

@@ -97,17 +97,17 @@ struct Engine {
 // One piece of the current block: lanes x S consecutive output frames, computed with the
 // worker's own scratch buffers.
 void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
-    const uint64_t shareFrames = static_cast<uint64_t>(e.lanes) * e.laneFrames;
-    const uint64_t shareOffset = piece * shareFrames; // from the block's start
-    const int64_t first = static_cast<int64_t>(e.blockStart + shareOffset);
+    const uint64_t pieceFrames = static_cast<uint64_t>(e.lanes) * e.laneFrames;
+    const uint64_t pieceOffset = piece * pieceFrames; // from the block's start
+    const int64_t first = static_cast<int64_t>(e.blockStart + pieceOffset);
     const int64_t n = e.impulseFrames;
     int64_t lo = 0;
     int64_t hi = n;
     if (e.skipSilence) {
         // Frame f with tap i reads u[f + i], a real input frame only for N <= f + i < N + M.
-        // The piece's frames are first ... first + shareFrames - 1; a tap outside [lo, hi)
+        // The piece's frames are first ... first + pieceFrames - 1; a tap outside [lo, hi)
         // meets silence in every lane and only adds exact zeros.
-        const int64_t last = first + static_cast<int64_t>(shareFrames) - 1;
+        const int64_t last = first + static_cast<int64_t>(pieceFrames) - 1;
         lo = std::max<int64_t>(0, n - last);
         hi = std::min<int64_t>(
             n, std::max<int64_t>(0, n + static_cast<int64_t>(e.inputFrames) - first));
@@ -119,7 +119,7 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
     for (int64_t i0 = lo; i0 < hi; i0 += e.tileTaps) {
         const uint32_t taps = static_cast<uint32_t>(std::min<int64_t>(e.tileTaps, hi - i0));
         for (uint32_t c = 0; c < e.inputChannels; ++c) {
-            const float* at = e.window[c].data + e.windowStart + shareOffset + i0;
+            const float* at = e.window[c].data + e.windowStart + pieceOffset + i0;
             e.kernels->transpose(at, e.laneFrames, e.laneFrames + taps - 1, scratch.rows.data);
             for (uint32_t p = 0; p < e.passCount; ++p) {
                 if (e.passes[p].inputChannel == c) {
@@ -129,8 +129,8 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
             }
         }
     }
-    // Lane l, sum j is frame shareOffset + l * S + j of the block.
-    float* out = e.outputBlock.data + shareOffset * e.outputChannels;
+    // Lane l, sum j is frame pieceOffset + l * S + j of the block.
+    float* out = e.outputBlock.data + pieceOffset * e.outputChannels;
     for (uint32_t p = 0; p < e.passCount; ++p) {
         const float* sums = scratch.sums[p].data;
         const uint32_t channel = e.passes[p].outputChannel;

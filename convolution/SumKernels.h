@@ -1,10 +1,10 @@
 // The inner loops of the fast engine, one set per instruction set, all on one data layout.
 //
-// Layout. One thread's share of a block is `lanes` segments of S consecutive output frames;
-// vector lane l computes segment l. The input window is copied "transposed": row r holds,
-// for every lane l, the window sample at l * S + r. Sum j of a lane (its frame j) meets tap t
-// at row j + t, so at every tap one aligned row load serves all the sums whose windows
-// overlap there, and the row stays in a register while they use it. Each lane still walks
+// Layout. A piece of a block (what one thread computes at a time) is `lanes` segments of S
+// consecutive output frames; vector lane l computes segment l. The input window is copied
+// "transposed": row r holds, for every lane l, the window sample at l * S + r. Sum j of a lane (its
+// frame j) meets tap t at row j + t, so at every tap one aligned row load serves all the sums whose
+// windows overlap there, and the row stays in a register while they use it. Each lane still walks
 // the taps one by one in ascending order, which is what makes its sum the defined one.
 #pragma once
 

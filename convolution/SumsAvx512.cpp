@@ -6,11 +6,15 @@
 
 // GCC 12's AVX-512 headers build some intrinsics on a deliberately undefined value and
 // then warn about it at every use (GCC bug 105593); the warning says nothing about this file.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include <utility>
 
