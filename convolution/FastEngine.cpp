@@ -21,7 +21,10 @@ namespace {
 
 constexpr uint32_t kDefaultTileTaps = 2048;   // 2048 rows of 64 bytes stay in a core's L2
 constexpr uint32_t kLargestLaneFrames = 2048; // bounds the sums and rows per worker
-constexpr double kBlockMilliseconds = 4.0;    // aimed work per block: progress every few ms
+// Bounds the block, and with it the input, output and window buffers, when the impulse is
+// short and every block is quick anyway (2^17 stereo frames: 1 MiB per buffer).
+constexpr uint64_t kLargestBlockFrames = uint64_t{1} << 17;
+constexpr double kBlockMilliseconds = 4.0; // aimed work per block: progress every few ms
 // Pieces of a block per worker. Workers take pieces as they become free, so a worker whose
 // core is busy with another program does fewer of them instead of holding up the block.
 constexpr unsigned kPiecesPerWorker = 3;
@@ -183,8 +186,9 @@ uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_
     const double pieceMilliseconds = kBlockMilliseconds * e.workers / e.pieces;
     const double wanted = rate * pieceMilliseconds / termsPerRow;
     uint64_t frames = wanted < 1.0 ? 1 : static_cast<uint64_t>(wanted);
-    frames = std::min<uint64_t>(frames, kLargestLaneFrames);
     const uint64_t perLane = static_cast<uint64_t>(e.pieces) * e.lanes;
+    frames = std::min<uint64_t>(frames, kLargestLaneFrames);
+    frames = std::min<uint64_t>(frames, std::max<uint64_t>(1, kLargestBlockFrames / perLane));
     frames = std::min<uint64_t>(frames, (totalFrames + perLane - 1) / perLane);
     return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));
 }
