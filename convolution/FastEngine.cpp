@@ -7,6 +7,11 @@
 // the window of a block starting at frame m0 is u[m0 ... m0 + B + N). The window lives in
 // one buffer per input channel and slides forward by a block at a time; it is moved back to
 // the buffer's start only when it reaches the end, so each block costs O(B) to slide.
+//
+// The files are read and written by the calling thread while the block is being computed:
+// during block b it hands block b - 1 to the writer and reads block b + 1's input frames in
+// after the window, then takes pieces of block b like any worker. So the other workers never
+// wait for the files, and the output goes through two block buffers in turn.
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
@@ -88,12 +93,23 @@ struct Engine {
     std::atomic<unsigned> nextPiece; // the next piece of the block nobody has taken yet
     uint64_t blockFrames;            // B = pieces x lanes x S
     FloatBuffer window[2];           // per input channel: the sliding window of u
-    uint64_t windowCapacity;         // floats per window buffer: N + B + max(N, B)
+    uint64_t windowCapacity;         // floats per window buffer: N + 2B + max(N, B)
     uint64_t windowStart;            // where u[blockStart] is in the window buffers
     uint64_t blockStart;             // m0: the block's first output frame
     FloatBuffer splitTaps[2];        // a stereo impulse's channels, each made contiguous
     FloatBuffer inputBlock;          // B frames as read, interleaved
-    FloatBuffer outputBlock;         // B output frames, interleaved, as the writer takes them
+    FloatBuffer outputBlocks[2];     // B output frames each, interleaved: block b uses b % 2
+    float* output;                   // where the current block's frames go
+    // The caller's file work during the current block (worker 0 does it before its pieces).
+    WavReader* input;       // read ahead from here
+    WavWriter* writer;      // the previous block goes here
+    JobProgress* progress;  // done is stored before frames go to the writer
+    const float* writeFrom; // the previous block's frames; null when there are none
+    uint32_t writeCount;    // how many of them belong to the output
+    bool readAhead;         // whether another block follows, to read its input now
+    bool writeFailed;       // the writer refused frames: nothing more is produced
+    uint64_t framesRead;    // input frames read so far
+    uint64_t framesWritten; // output frames handed to the writer so far
     WorkerScratch scratch[kMostWorkers];
 };
 
@@ -133,7 +149,7 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
         }
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
-    float* out = e.outputBlock.data + pieceOffset * e.outputChannels;
+    float* out = e.output + pieceOffset * e.outputChannels;
     for (uint32_t p = 0; p < e.passCount; ++p) {
         const float* sums = scratch.sums[p].data;
         const uint32_t channel = e.passes[p].outputChannel;
@@ -147,8 +163,13 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
     }
 }
 
+void fileWork(Engine& e);
+
 void workerTask(void* context, unsigned worker) {
     auto& e = *static_cast<Engine*>(context);
+    if (worker == 0) {
+        fileWork(e);
+    }
     for (;;) {
         const unsigned piece = e.nextPiece.fetch_add(1, std::memory_order_relaxed);
         if (piece >= e.pieces) {
@@ -166,7 +187,8 @@ void releaseEngine(Engine& e) {
         releaseFloats(b);
     }
     releaseFloats(e.inputBlock);
-    releaseFloats(e.outputBlock);
+    releaseFloats(e.outputBlocks[0]);
+    releaseFloats(e.outputBlocks[1]);
     for (WorkerScratch& s : e.scratch) {
         releaseFloats(s.rows);
         releaseFloats(s.sums[0]);
@@ -200,7 +222,8 @@ bool allocateEngine(Engine& e) {
         }
     }
     if (!allocateFloats(e.inputBlock, e.blockFrames * e.inputChannels) ||
-        !allocateFloats(e.outputBlock, e.blockFrames * e.outputChannels)) {
+        !allocateFloats(e.outputBlocks[0], e.blockFrames * e.outputChannels) ||
+        !allocateFloats(e.outputBlocks[1], e.blockFrames * e.outputChannels)) {
         return false;
     }
     const uint64_t rows = static_cast<uint64_t>(e.laneFrames) + e.tileTaps - 1;
@@ -218,17 +241,18 @@ bool allocateEngine(Engine& e) {
     return true;
 }
 
-// Brings the block's new input frames into the windows: u[m0 + N ... m0 + N + B), which is
-// input frames m0 ... m0 + B - 1, silence past the input's end or where it cannot be read.
-void readBlock(Engine& e, WavReader* input, uint64_t& framesRead) {
-    const uint64_t left = e.inputFrames - framesRead;
+// Reads the input frames of the block after the current one: they are u[m0 + N + B ...
+// m0 + N + 2B), input frames m0 + B ... m0 + 2B - 1 (the block at m0 = 0 reads its own at
+// the start, see runBlocks). Past the input's end, or where it cannot be read, silence.
+void readBlock(Engine& e, uint64_t windowOffset) {
+    const uint64_t left = e.inputFrames - e.framesRead;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(left, e.blockFrames));
     if (want > 0) {
-        WavReader::readNextFrames(input, e.inputBlock.data, want);
-        framesRead += want;
+        WavReader::readNextFrames(e.input, e.inputBlock.data, want);
+        e.framesRead += want;
     }
     for (uint32_t c = 0; c < e.inputChannels; ++c) {
-        float* to = e.window[c].data + e.windowStart + e.impulseFrames;
+        float* to = e.window[c].data + e.windowStart + windowOffset;
         for (uint32_t k = 0; k < want; ++k) {
             to[k] = e.inputBlock.data[static_cast<size_t>(k) * e.inputChannels + c];
         }
@@ -236,41 +260,71 @@ void readBlock(Engine& e, WavReader* input, uint64_t& framesRead) {
     }
 }
 
-// Moves the windows on by one block, back to the buffers' start when they would overrun.
+// Hands finished frames to the writer, counting them first. false once the writer refuses.
+bool writeBlock(Engine& e, const float* frames, uint32_t count) {
+    e.progress->done.store(progressCount(e.framesWritten + count), std::memory_order_relaxed);
+    if (!WavWriter::writeFrames(e.writer, frames, count)) {
+        return false;
+    }
+    e.framesWritten += count;
+    return true;
+}
+
+// The caller's share of the files during a block: the previous block out, the next in.
+void fileWork(Engine& e) {
+    if (e.writeFrom != nullptr && !writeBlock(e, e.writeFrom, e.writeCount)) {
+        e.writeFailed = true;
+    }
+    if (e.readAhead && !e.writeFailed) {
+        readBlock(e, static_cast<uint64_t>(e.impulseFrames) + e.blockFrames);
+    }
+}
+
+// Moves on to the next block: the windows slide by one block, back to the buffers' start
+// when the next block and the one read ahead after it would overrun.
 void slideWindow(Engine& e) {
+    e.blockStart += e.blockFrames;
     e.windowStart += e.blockFrames;
-    if (e.windowStart + e.impulseFrames + e.blockFrames > e.windowCapacity) {
+    const uint64_t held = static_cast<uint64_t>(e.impulseFrames) + e.blockFrames;
+    if (e.windowStart + held + e.blockFrames > e.windowCapacity) {
         for (uint32_t c = 0; c < e.inputChannels; ++c) {
             memmove(e.window[c].data, e.window[c].data + e.windowStart,
-                    static_cast<size_t>(e.impulseFrames) * sizeof(float));
+                    static_cast<size_t>(held) * sizeof(float));
         }
         e.windowStart = 0;
     }
 }
 
-ConvolveResult runBlocks(Engine& e, WorkerPool* pool, WavReader* input, WavWriter* output,
-                         JobProgress& progress, StopCheck stop) {
+ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
     const uint64_t totalFrames = e.inputFrames + e.impulseFrames;
-    startProgress(progress, progressCount(totalFrames));
-    uint64_t produced = 0;
-    uint64_t framesRead = 0;
-    for (uint64_t block = 0; produced < totalFrames; ++block) {
-        if (block != 0 && stopRequested(stop)) {
-            return convolveStopped;
-        }
-        readBlock(e, input, framesRead);
+    startProgress(*e.progress, progressCount(totalFrames));
+    readBlock(e, e.impulseFrames); // the first block's own input frames
+    uint64_t computed = 0;         // output frames computed, in whole blocks
+    uint32_t count = 0;            // frames of the last computed block that belong to the output
+    for (uint64_t block = 0;; ++block) {
+        e.writeFrom = block == 0 ? nullptr : e.output;
+        e.writeCount = count;
+        e.output = e.outputBlocks[block % 2].data;
+        count = static_cast<uint32_t>(std::min<uint64_t>(e.blockFrames, totalFrames - computed));
+        e.readAhead = computed + count < totalFrames;
         e.nextPiece.store(0, std::memory_order_relaxed); // published by the pool's release
         runOnAllWorkers(pool);
-        const uint64_t count = std::min<uint64_t>(e.blockFrames, totalFrames - produced);
-        progress.done.store(progressCount(produced + count), std::memory_order_relaxed);
-        if (!WavWriter::writeFrames(output, e.outputBlock.data, static_cast<uint32_t>(count))) {
+        if (e.writeFailed) {
             return convolveWriteFailed;
         }
-        produced += count;
-        e.blockStart += e.blockFrames;
+        computed += count;
+        if (computed == totalFrames) {
+            break;
+        }
         slideWindow(e);
+        if (stopRequested(stop)) {
+            break; // the frames computed so far still go to the file
+        }
     }
-    return convolveCompleted;
+    if (!writeBlock(e, e.output, count)) {
+        return convolveWriteFailed;
+    }
+    return computed == totalFrames ? convolveCompleted : convolveStopped;
 }
 
 } // namespace
@@ -288,6 +342,9 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     e.passCount = e.outputChannels;
     e.skipSilence = setup.skipSilence;
     e.lanes = setup.kernels->lanes;
+    e.input = input;
+    e.writer = output;
+    e.progress = &progress;
     const uint64_t totalFrames = e.inputFrames + impulseFrames;
 
     unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
@@ -302,8 +359,9 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     e.laneFrames = chooseLaneFrames(e, setup, totalFrames);
     e.tileTaps = std::min(setup.tileTaps != 0 ? setup.tileTaps : kDefaultTileTaps, impulseFrames);
     e.blockFrames = static_cast<uint64_t>(e.pieces) * e.lanes * e.laneFrames;
+    // The window, the block read ahead, and room to slide before moving back.
     e.windowCapacity =
-        impulseFrames + e.blockFrames + std::max<uint64_t>(impulseFrames, e.blockFrames);
+        impulseFrames + 2 * e.blockFrames + std::max<uint64_t>(impulseFrames, e.blockFrames);
 
     bool ready = allocateEngine(e);
     if (ready && impulseChannels == 2) {
@@ -325,7 +383,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
         // The right output takes the right input channel when there is one, and the right
         // impulse channel when there is one.
         e.passes[1] = ChannelPass{e.inputChannels == 2 ? 1u : 0u, right, 1};
-        result = runBlocks(e, pool, input, output, progress, stop);
+        result = runBlocks(e, pool, stop);
     }
     stopWorkerPool(pool);
     releaseEngine(e);
