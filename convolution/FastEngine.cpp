@@ -211,6 +211,10 @@ uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_
     const uint64_t perLane = static_cast<uint64_t>(e.pieces) * e.lanes;
     frames = std::min<uint64_t>(frames, kLargestLaneFrames);
     frames = std::min<uint64_t>(frames, std::max<uint64_t>(1, kLargestBlockFrames / perLane));
+    const uint64_t group = setup.singleFma ? e.kernels->singleGroup : 1;
+    if (frames > group) {
+        frames -= frames % group; // whole register blocks only
+    }
     frames = std::min<uint64_t>(frames, (totalFrames + perLane - 1) / perLane);
     return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));
 }

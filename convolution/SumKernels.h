@@ -24,6 +24,8 @@ using TransposeRows = void (*)(const float* window, size_t laneStride, uint32_t 
 struct SumKernels {
     uint32_t lanes;          // output frames per vector: 16, 8, or the portable width
     SumTile singleFma;       // single-precision FMA per term; null where there is none
+    uint32_t singleGroup;    // sums singleFma keeps in registers at once: sumRows works best as
+                             // a multiple of it (a remainder runs with fewer chains)
     SumTile doubleChain;     // product and sum in double, rounded to float per term
     TransposeRows transpose; // builds the transposed rows
     // Lane-terms one thread does per millisecond, somewhat below what a 2024 desktop core

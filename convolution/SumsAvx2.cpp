@@ -147,12 +147,15 @@ void transpose(const float* window, size_t laneStride, uint32_t rowCount, float*
     }
 }
 
-const SumKernels kAvx2 = {kLanes,
-                          sumTile<SingleGroup, kSingleGroup>,
-                          sumTile<DoubleGroup, kDoubleGroup>,
-                          transpose,
-                          4.0e7,
-                          1.0e7};
+const SumKernels kAvx2 = {
+    kLanes,                             // lanes
+    sumTile<SingleGroup, kSingleGroup>, // singleFma
+    kSingleGroup,                       // singleGroup
+    sumTile<DoubleGroup, kDoubleGroup>, // doubleChain
+    transpose,                          // transpose
+    4.0e7,                              // singleTermsPerMs
+    1.0e7,                              // doubleTermsPerMs
+};
 
 } // namespace
 

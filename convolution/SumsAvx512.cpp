@@ -178,12 +178,15 @@ void transpose(const float* window, size_t laneStride, uint32_t rowCount, float*
     }
 }
 
-const SumKernels kAvx512 = {kLanes,
-                            sumTile<SingleGroup, kSingleGroup>,
-                            sumTile<DoubleGroup, kDoubleGroup>,
-                            transpose,
-                            8.0e7,
-                            2.0e7};
+const SumKernels kAvx512 = {
+    kLanes,                             // lanes
+    sumTile<SingleGroup, kSingleGroup>, // singleFma
+    kSingleGroup,                       // singleGroup
+    sumTile<DoubleGroup, kDoubleGroup>, // doubleChain
+    transpose,                          // transpose
+    8.0e7,                              // singleTermsPerMs
+    2.0e7,                              // doubleTermsPerMs
+};
 
 } // namespace
 

@@ -55,7 +55,7 @@ void transpose(const float* window, size_t laneStride, uint32_t rowCount, float*
     }
 }
 
-const SumKernels kPortable = {kLanes, nullptr, doubleChain, transpose, 0.0, 3.0e6};
+const SumKernels kPortable = {kLanes, nullptr, 1, doubleChain, transpose, 0.0, 3.0e6};
 
 } // namespace
 
