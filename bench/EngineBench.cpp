@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +94,17 @@ EngineOptions options(EnginePath path, unsigned threads, bool forceDoubleChain =
     return chosen;
 }
 
+// The machine's load average where the system tells it (Linux), to print beside figures
+// taken on a machine that may be shared; empty elsewhere.
+std::string loadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (!(file >> one >> five >> fifteen)) {
+        return "";
+    }
+    return "load average " + one + " " + five + " " + fifteen;
+}
+
 void printRate(const char* what, double terms, double seconds) {
     printf("  %-34s %8.3f s  %10.3e terms/s\n", what, seconds, terms / seconds);
 }
@@ -118,8 +130,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "cannot write the benchmark files in %s\n", dir.string().c_str());
         return 1;
     }
-    printf("stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores\n", inputSeconds,
-           impulseSeconds, kRate, cores);
+    printf("stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores; %s\n", inputSeconds,
+           impulseSeconds, kRate, cores, loadAverage().c_str());
 
     const Timing literal =
         runOnce(literalPath, impulsePath, outPath, options(enginePathReference, 1));
@@ -189,6 +201,7 @@ int main(int argc, char** argv) {
         const Timing chain = runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
         printRate(c.name, chain.definedTerms, chain.seconds);
     }
+    printf("at the end: %s\n", loadAverage().c_str());
     fs::remove_all(dir);
     return 0;
 }

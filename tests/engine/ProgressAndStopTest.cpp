@@ -139,8 +139,9 @@ TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
                                     JobProgress& p, StopCheck stop) {
             FILE* own = out->file;
             out->file = full;
-            const ConvolveResult result = convolve(
-                in, h, n, c, out, p, stop, optionsFor(enginesOnThisCpu().back(), threads, 9, 0));
+            const EngineVariant best{enginePathAuto, false, "auto"};
+            const ConvolveResult result =
+                convolve(in, h, n, c, out, p, stop, optionsFor(best, threads, 9, 0));
             out->file = own;
             return result;
         };
