@@ -32,7 +32,7 @@ constexpr uint64_t kLargestBlockFrames = uint64_t{1} << 17;
 constexpr double kBlockMilliseconds = 4.0; // aimed work per block: progress every few ms
 // Pieces of a block per worker. Workers take pieces as they become free, so a worker whose
 // core is busy with another program does fewer of them instead of holding up the block.
-constexpr unsigned kPiecesPerWorker = 3;
+constexpr unsigned kPiecesPerWorker = 2;
 constexpr unsigned kMostWorkers = 64;
 constexpr size_t kAlignment = 64; // the widest vector
 
