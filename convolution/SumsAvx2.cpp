@@ -1,5 +1,9 @@
 // The kernels for AVX2 with FMA: 8 output frames per vector. Built with -mavx2 -mfma on this
 // file alone; the dispatcher runs them only after checking the CPU and the OS.
+//
+// Everything but the accessor at the end has internal linkage and no standard-library
+// template is instantiated here: a shared inline function compiled with these flags could
+// otherwise be the copy the linker keeps, and run on a CPU without the instructions.
 #include "convolution/SumKernels.h"
 
 #if defined(__AVX2__) && defined(__FMA__)
