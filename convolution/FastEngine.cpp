@@ -361,7 +361,13 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     e.workers = workerCount(pool);
     e.pieces = e.workers == 1 ? 1 : e.workers * kPiecesPerWorker;
     e.laneFrames = chooseLaneFrames(e, setup, totalFrames);
-    e.tileTaps = std::min(setup.tileTaps != 0 ? setup.tileTaps : kDefaultTileTaps, impulseFrames);
+    uint32_t tileTaps = setup.tileTaps;
+    if (tileTaps == 0) {
+        // A whole number of the kernel's unrolled steps, so no tile ends in a short loop.
+        const uint32_t group = setup.singleFma ? setup.kernels->singleGroup : 1;
+        tileTaps = kDefaultTileTaps - kDefaultTileTaps % group;
+    }
+    e.tileTaps = std::min(tileTaps, impulseFrames);
     e.blockFrames = static_cast<uint64_t>(e.pieces) * e.lanes * e.laneFrames;
     // The window, the block read ahead, and room to slide before moving back.
     e.windowCapacity =
