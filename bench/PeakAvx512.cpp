@@ -24,7 +24,13 @@ uint64_t peak(uint64_t rounds, float* sink) {
     for (int j = 1; j < kChains; ++j) {
         total = _mm512_add_ps(total, acc[j]);
     }
-    *sink = _mm512_reduce_add_ps(total);
+    float lanes[16];
+    _mm512_storeu_ps(lanes, total);
+    float sum = 0.0f;
+    for (float lane : lanes) {
+        sum += lane;
+    }
+    *sink = sum;
     return rounds * kChains * 16;
 }
 
