@@ -83,12 +83,12 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
     if (impulseFrames == 0) {
         return convolveCompleted; // no impulse, no sums: callers never ask for this
     }
+    reverseImpulse(impulse, impulseFrames, impulseChannels); // first, as the literal engine does
     const uint32_t inputChannels = input->channels;
     if ((inputChannels != 1 && inputChannels != 2) ||
         (impulseChannels != 1 && impulseChannels != 2)) {
         return convolveCompleted; // no layout matches: nothing to produce
     }
-    reverseImpulse(impulse, impulseFrames, impulseChannels);
     const size_t samples = static_cast<size_t>(impulseFrames) * impulseChannels;
     FastEngineSetup setup{};
     setup.kernels = chooseKernels(options.path);
