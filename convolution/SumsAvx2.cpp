@@ -23,9 +23,13 @@ constexpr uint32_t kLanes = 8;
 constexpr int kSingleGroup = 12;
 constexpr int kDoubleGroup = 4; // 8 double accumulators: enough chains to hide the conversions
 
-// Group sums advanced through all taps: at tap t sum j takes row t + j. Each step is one
-// fused multiply-add per lane; why that equals the defined double-then-float step for these
-// operands is argued in SingleFmaExactness.h.
+// Group sums advanced through all taps: at tap t sum j takes row t + j.
+// Each step is one fused multiply-add per lane, used only when it equals the defined step
+// (a double sum rounded to float): with 16-bit samples on both sides every product is a
+// multiple of 2^-30 no larger than 1, and every running sum of an impulse of at most 2^22
+// taps stays a multiple of 2^-30 no larger than 2^22, so the double sum is exact and its
+// two roundings are the one rounding of the fused operation (SingleFmaExactness.h argues
+// each step in full).
 template <int Group>
 void sumGroupSingle(const float* rows, const float* taps, uint32_t tapCount, float* sums) {
     __m256 acc[Group];

@@ -34,8 +34,13 @@ constexpr int kDoubleGroup = 6; // 12 double accumulators: enough chains to hide
 // Group sums advanced through all taps. The rows live in a ring of Group registers: at
 // tap t sum j needs row t + j, so each tap brings in one new row (t + Group - 1) and the
 // others were loaded for earlier taps. Unrolling by Group makes every ring slot a fixed
-// register. Each step is one fused multiply-add per lane; why that equals the defined
-// double-then-float step for these operands is argued in SingleFmaExactness.h.
+// register.
+// Each step is one fused multiply-add per lane, used only when it equals the defined step
+// (a double sum rounded to float): with 16-bit samples on both sides every product is a
+// multiple of 2^-30 no larger than 1, and every running sum of an impulse of at most 2^22
+// taps stays a multiple of 2^-30 no larger than 2^22, so the double sum is exact and its
+// two roundings are the one rounding of the fused operation (SingleFmaExactness.h argues
+// each step in full).
 template <int Group>
 void sumGroupSingle(const float* rows, const float* taps, uint32_t tapCount, float* sums) {
     __m512 acc[Group];
