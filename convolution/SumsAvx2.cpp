@@ -15,36 +15,55 @@
 namespace {
 
 constexpr uint32_t kLanes = 8;
-// Sums advanced together by the single-precision kernel. With 16 vector registers a ring of
-// rows as in the AVX-512 kernel leaves room for only 6 or 7 sums, fewer than FMA latency
-// times FMA units (8 or more), so the units would wait on their own results. Instead 12 sums
-// stay in registers and each multiply-add takes its row straight from memory (L1): more
-// loads, which a current core absorbs, but enough independent chains.
-constexpr int kSingleGroup = 12;
+// The single-precision kernel's register block. With 16 vector registers a ring of rows as
+// in the AVX-512 kernel leaves room for only 6 or 7 sums, fewer than FMA latency times FMA
+// units (8 or more), so the units would wait on their own results; taking every row from
+// memory instead costs a load per multiply-add. The kernel sweeps 4 taps at a time over
+// 10 sums: each row loaded serves up to 4 sums (one per tap of the sweep), so 10 sums,
+// 4 broadcast taps and the row in hand fill 15 registers, with 13 row loads and 4
+// broadcasts for 40 multiply-adds.
+constexpr int kSingleGroup = 10;
+constexpr int kSweepTaps = 4;
 constexpr int kDoubleGroup = 4; // 8 double accumulators: enough chains to hide the conversions
 
-// Group sums advanced through all taps: at tap t sum j takes row t + j.
-// Each step is one fused multiply-add per lane, used only when it equals the defined step
-// (a double sum rounded to float): with 16-bit samples on both sides every product is a
-// multiple of 2^-30 no larger than 1, and every running sum of an impulse of at most 2^22
-// taps stays a multiple of 2^-30 no larger than 2^22, so the double sum is exact and its
-// two roundings are the one rounding of the fused operation (SingleFmaExactness.h argues
-// each step in full).
+// Group sums advanced through all taps: at tap t sum j takes row t + j. Each step is one fused
+// multiply-add per lane, used only when it equals the defined step (a double sum rounded to float):
+// with 16-bit samples on both sides every product is a multiple of 2^-30 no larger than 1, and
+// every running sum of an impulse of at most 2^22 taps stays a multiple of 2^-30 no larger than
+// 2^22, so the double sum is exact and its two roundings are the one rounding of the fused
+// operation (SingleFmaExactness.h argues each step in full).
 template <int Group>
 void sumGroupSingle(const float* rows, const float* taps, uint32_t tapCount, float* sums) {
     __m256 acc[Group];
     for (int j = 0; j < Group; ++j) {
         acc[j] = _mm256_load_ps(sums + j * kLanes);
     }
-    for (uint32_t t = 0; t < tapCount; ++t) {
+    uint32_t t = 0;
+    for (; t + kSweepTaps <= tapCount; t += kSweepTaps) {
+        __m256 h[kSweepTaps];
+        for (int u = 0; u < kSweepTaps; ++u) {
+            h[u] = _mm256_set1_ps(taps[t + u]);
+        }
+        const float* base = rows + static_cast<size_t>(t) * kLanes;
+        // Row q serves sum j = q - u for each of the sweep's taps u, so sum j takes its
+        // taps in ascending order as q goes up.
+#pragma GCC unroll 32
+        for (int q = 0; q < Group + kSweepTaps - 1; ++q) {
+            const __m256 row = _mm256_load_ps(base + q * kLanes);
+#pragma GCC unroll 8
+            for (int u = 0; u < kSweepTaps; ++u) {
+                const int j = q - u;
+                if (j >= 0 && j < Group) {
+                    acc[j] = _mm256_fmadd_ps(h[u], row, acc[j]);
+                }
+            }
+        }
+    }
+    for (; t < tapCount; ++t) {
         const __m256 h = _mm256_set1_ps(taps[t]);
-        const float* row = rows + static_cast<size_t>(t) * kLanes;
-        // Hides that this tap's rows are the last tap's shifted by one: knowing it, the
-        // compiler keeps rows in registers for the next tap and then has to spill them.
-        __asm__("" : "+r"(row));
-#pragma GCC unroll 16
         for (int j = 0; j < Group; ++j) {
-            acc[j] = _mm256_fmadd_ps(h, _mm256_load_ps(row + j * kLanes), acc[j]);
+            const __m256 row = _mm256_load_ps(rows + static_cast<size_t>(t + j) * kLanes);
+            acc[j] = _mm256_fmadd_ps(h, row, acc[j]);
         }
     }
     for (int j = 0; j < Group; ++j) {
