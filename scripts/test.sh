@@ -3,7 +3,7 @@
 # Windows programs' tests under Wine and the end-to-end run of the dialog.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
 cmake --preset default
 cmake --build --preset default
 ctest --preset default

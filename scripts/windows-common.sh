@@ -3,7 +3,7 @@
 
 # Debian packages the Windows build, its tests and the end-to-end run need, besides those
 # of the native build (the reference the Windows programs are compared with).
-windows_packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev googletest
+windows_packages=(cmake make g++ libgtest-dev libgmock-dev googletest
                   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
                   binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool x11-utils imagemagick
                   openbox)
