@@ -1,6 +1,66 @@
+// The engine's entry: reverses the impulse, picks the instruction set and the arithmetic,
+// and hands the work to the fast engine (or, when asked, to the literal one).
 #include "convolution/Convolve.h"
 
+#include <cmath>
+#include <thread>
 #include <utility>
+
+#include "convolution/CpuFeatures.h"
+#include "convolution/FastEngine.h"
+#include "convolution/SingleFmaExactness.h"
+#include "convolution/SumKernels.h"
+
+namespace {
+
+const CpuFeatures& cpuFeatures() {
+    static const CpuFeatures features = detectCpuFeatures();
+    return features;
+}
+
+// The ladder: start from the portable kernels and climb while the CPU has the next step
+// and the caller allows it. A forced path the CPU lacks ends at the best one below it.
+const SumKernels* chooseKernels(EnginePath path) {
+    const CpuFeatures& cpu = cpuFeatures();
+    const SumKernels* kernels = portableKernels();
+    if (path == enginePathPortable) {
+        return kernels;
+    }
+    if (cpu.avx2Fma && avx2Kernels() != nullptr) {
+        kernels = avx2Kernels();
+    } else {
+        return kernels;
+    }
+    if (path == enginePathAvx2) {
+        return kernels;
+    }
+    if (cpu.avx512 && avx512Kernels() != nullptr) {
+        kernels = avx512Kernels();
+    }
+    return kernels;
+}
+
+bool allFinite(const float* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(samples[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool enginePathAvailable(EnginePath path) {
+    switch (path) {
+    case enginePathAvx2:
+        return cpuFeatures().avx2Fma && avx2Kernels() != nullptr;
+    case enginePathAvx512:
+        return cpuFeatures().avx512 && avx512Kernels() != nullptr;
+    default:
+        return true;
+    }
+}
 
 void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChannels) {
     const uint32_t width = impulseChannels == 1 ? 1 : 2;
@@ -16,7 +76,28 @@ void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChan
 ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
                         StopCheck stop, EngineOptions options) {
-    (void)options;
-    return convolveReference(input, impulse, impulseFrames, impulseChannels, output, progress,
-                             stop);
+    if (options.path == enginePathReference) {
+        return convolveReference(input, impulse, impulseFrames, impulseChannels, output, progress,
+                                 stop);
+    }
+    if (impulseFrames == 0) {
+        return convolveCompleted; // no impulse, no sums: callers never ask for this
+    }
+    reverseImpulse(impulse, impulseFrames, impulseChannels); // first, as the literal engine does
+    const uint32_t inputChannels = input->channels;
+    if ((inputChannels != 1 && inputChannels != 2) ||
+        (impulseChannels != 1 && impulseChannels != 2)) {
+        return convolveCompleted; // no layout matches: nothing to produce
+    }
+    const size_t samples = static_cast<size_t>(impulseFrames) * impulseChannels;
+    FastEngineSetup setup{};
+    setup.kernels = chooseKernels(options.path);
+    setup.singleFma = setup.kernels->singleFma != nullptr && !options.forceDoubleChain &&
+                      singleFmaIsExact(impulse, samples, impulseFrames);
+    setup.skipSilence = setup.singleFma || allFinite(impulse, samples);
+    setup.threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+    setup.laneFrames = options.laneFrames;
+    setup.tileTaps = options.tileTaps;
+    return convolveFast(input, impulse, impulseFrames, impulseChannels, output, progress, stop,
+                        setup);
 }

@@ -33,16 +33,29 @@ struct StopCheck {
     void* context;
 };
 
-// Which arithmetic path the engine takes; tests force each one.
+// Which arithmetic path the engine takes; tests and benchmarks force each one. A forced
+// instruction set this CPU lacks falls back to the best one below it that it has.
 enum EnginePath {
     enginePathAuto,      // the fastest this CPU has
     enginePathReference, // the literal definition, frame by frame
+    enginePathPortable,  // plain C++, the double chain; runs on any CPU
+    enginePathAvx2,      // AVX2 with FMA, 8 output frames per vector
+    enginePathAvx512,    // AVX-512F, 16 output frames per vector
 };
 
 struct EngineOptions {
-    EnginePath path;  // which path computes the sums
-    unsigned threads; // worker threads to use; 0 = one per core
+    EnginePath path;       // which path computes the sums
+    unsigned threads;      // worker threads to use; 0 = one per core
+    bool forceDoubleChain; // take the double chain even where single-precision FMA is exact
+    unsigned laneFrames;   // output frames per vector lane in one piece of a block (a piece is
+                           // what one thread computes at a time); 0 = chosen from the impulse
+                           // length (tests set it small)
+    unsigned tileTaps;     // taps swept per pass over the transposed window; 0 = default
 };
+
+// True when this CPU (and its operating system) can run the given instruction-set path.
+// The portable and reference paths are always available.
+bool enginePathAvailable(EnginePath path);
 
 // Convolves input (positioned at its first frame) with the impulse (impulseFrames >= 1
 // frames of impulseChannels interleaved floats, reversed in place by the call) into output,

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: the native build's test suite through CTest, then the
+# Windows programs' tests under Wine and the end-to-end run of the dialog, then the
 # hardening checks (the suite under the sanitizers and both fuzz targets for 60 s each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev
+scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
-scripts/test-hardening.sh
+bash scripts/test-windows.sh
+bash scripts/test-hardening.sh

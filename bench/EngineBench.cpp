@@ -1,0 +1,227 @@
+// Engine benchmark: on the same generated recording and impulse, the literal engine, the
+// fast engine on one thread and on all threads, and the register-only multiply-add loop of
+// the same instruction set, each as terms per second, with the ratios between them.
+//
+// convoluzione-bench [input seconds] [impulse seconds] [literal seconds]
+// The literal engine is slow (about half a billion terms per second), so it runs on the
+// first `literal seconds` of the same recording; its rate does not depend on the length.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/BenchData.h"
+#include "bench/PeakLoop.h"
+#include "convolution/Convolve.h"
+
+namespace {
+
+constexpr uint32_t kRate = 48000;
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Timing {
+    double seconds;      // wall time of the whole call, files included
+    double cpuSeconds;   // process CPU time of the call, all threads (std::clock)
+    double definedTerms; // (M + N) x N per output channel: the literal engine's count
+    double realTerms;    // M x N per output channel: terms that meet real input frames
+    ConvolveResult result;
+};
+
+// Runs one engine call on the files the way the job does, writing to `outPath`.
+Timing runOnce(const std::string& inPath, const std::string& impulsePath,
+               const std::string& outPath, EngineOptions options) {
+    Timing timing{};
+    WavReader* input = WavReader::open(inPath.c_str());
+    WavReader* impulse = WavReader::open(impulsePath.c_str());
+    if (input == nullptr || impulse == nullptr) {
+        fprintf(stderr, "cannot open the generated files\n");
+        exit(1);
+    }
+    float* taps = WavReader::loadAll(impulse);
+    const uint32_t outChannels = input->channels == 2 || impulse->channels == 2 ? 2 : 1;
+    WavWriter* output = WavWriter::create(outPath.c_str(), input->sampleRate, outChannels);
+    JobProgress progress{};
+    const double m = input->frames;
+    const double n = impulse->frames;
+    timing.definedTerms = (m + n) * n * outChannels;
+    timing.realTerms = m * n * outChannels;
+    const double start = now();
+    const std::clock_t cpuStart = std::clock();
+    timing.result = convolve(input, taps, impulse->frames, impulse->channels, output, progress,
+                             StopCheck{}, options);
+    WavWriter::finish(output);
+    timing.seconds = now() - start;
+    timing.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    free(taps);
+    WavReader::close(input);
+    WavReader::close(impulse);
+    return timing;
+}
+
+struct PeakRate {
+    double perSecond;    // lane multiply-adds per second of wall time
+    double perCpuSecond; // per second of process CPU time
+};
+
+// One run of the peak loop on `threads` threads at once.
+PeakRate peakRate(PeakLoop loop, unsigned threads) {
+    const uint64_t rounds = 40000000;
+    std::vector<float> sinks(threads);
+    std::vector<uint64_t> lanes(threads);
+    std::vector<std::thread> pool;
+    const double start = now();
+    const std::clock_t cpuStart = std::clock();
+    for (unsigned t = 1; t < threads; ++t) {
+        pool.emplace_back([&, t] { lanes[t] = loop(rounds, &sinks[t]); });
+    }
+    lanes[0] = loop(rounds, &sinks[0]);
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    const double seconds = now() - start;
+    const double cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    double total = 0;
+    for (uint64_t l : lanes) {
+        total += static_cast<double>(l);
+    }
+    return PeakRate{total / seconds, total / cpuSeconds};
+}
+
+EngineOptions options(EnginePath path, unsigned threads, bool forceDoubleChain = false) {
+    EngineOptions chosen{};
+    chosen.path = path;
+    chosen.threads = threads;
+    chosen.forceDoubleChain = forceDoubleChain;
+    return chosen;
+}
+
+// The machine's load average where the system tells it (Linux), to print beside figures
+// taken on a machine that may be shared; empty elsewhere.
+std::string loadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (!(file >> one >> five >> fifteen)) {
+        return "";
+    }
+    return "load average " + one + " " + five + " " + fifteen;
+}
+
+void printRate(const char* what, double terms, double seconds) {
+    printf("  %-34s %8.3f s  %10.3e terms/s\n", what, seconds, terms / seconds);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double inputSeconds = argc > 1 ? atof(argv[1]) : 10.0;
+    const double impulseSeconds = argc > 2 ? atof(argv[2]) : 0.5;
+    const double literalSeconds = argc > 3 ? atof(argv[3]) : 0.5;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "convoluzione-bench";
+    fs::create_directories(dir);
+    const std::string inPath = (dir / "input.wav").string();
+    const std::string literalPath = (dir / "input-prefix.wav").string();
+    const std::string impulsePath = (dir / "impulse.wav").string();
+    const std::string outPath = (dir / "output.wav").string();
+    if (!writeBenchSignal(inPath, inputSeconds, kRate, 2) ||
+        !writeBenchSignal(literalPath, literalSeconds, kRate, 2) ||
+        !writeBenchImpulse(impulsePath, impulseSeconds, kRate, 2)) {
+        fprintf(stderr, "cannot write the benchmark files in %s\n", dir.string().c_str());
+        return 1;
+    }
+    printf("stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores; %s\n", inputSeconds,
+           impulseSeconds, kRate, cores, loadAverage().c_str());
+
+    const Timing literal =
+        runOnce(literalPath, impulsePath, outPath, options(enginePathReference, 1));
+    printf("literal engine (first %.2f s of the input):\n", literalSeconds);
+    printRate("literal", literal.definedTerms, literal.seconds);
+    const double literalRate = literal.definedTerms / literal.seconds;
+
+    struct PathCase {
+        EnginePath path;
+        const char* name;
+        PeakLoop peak;
+    };
+    const PathCase cases[] = {{enginePathAvx512, "AVX-512", peakLoopAvx512()},
+                              {enginePathAvx2, "AVX2+FMA", peakLoopAvx2()}};
+    bool first = true;
+    for (const PathCase& c : cases) {
+        if (!enginePathAvailable(c.path) || c.peak == nullptr) {
+            continue;
+        }
+        printf("%s%s:\n", c.name, first ? " (the path taken by default)" : "");
+        first = false;
+        // The machine may be shared: the four measurements take turns, several times, and
+        // each keeps its best, so that a busy moment does not land on one of them only.
+        Timing one{};
+        Timing all{};
+        double peakOne = 0;
+        double peakAll = 0;
+        double peakAllCpu = 0;
+        for (int round = 0; round < 4; ++round) {
+            const Timing t1 = runOnce(inPath, impulsePath, outPath, options(c.path, 1));
+            peakOne = std::max(peakOne, peakRate(c.peak, 1).perSecond);
+            const Timing tn = runOnce(inPath, impulsePath, outPath, options(c.path, cores));
+            const PeakRate both = peakRate(c.peak, cores);
+            peakAll = std::max(peakAll, both.perSecond);
+            peakAllCpu = std::max(peakAllCpu, both.perCpuSecond);
+            if (round == 0 || t1.seconds < one.seconds) {
+                one = t1;
+            }
+            if (round == 0 || tn.seconds < all.seconds) {
+                all = tn;
+            }
+        }
+        printRate("fast, 1 thread", one.definedTerms, one.seconds);
+        printRate("fast, all threads", all.definedTerms, all.seconds);
+        printf("  %-34s %21.3e terms/s\n", "peak loop, 1 thread", peakOne);
+        printf("  %-34s %21.3e terms/s\n", "peak loop, all threads", peakAll);
+        const double oneRate = one.definedTerms / one.seconds;
+        const double allRate = all.definedTerms / all.seconds;
+        printf("  fast/literal: %.0fx on 1 thread, %.0fx on all threads\n", oneRate / literalRate,
+               allRate / literalRate);
+        // The engine leaves out the terms on the silence around the input, so against the
+        // peak it is measured by the terms it cannot leave out: M x N per output channel.
+        printf("  fast/peak (terms on real input): %.1f%% on 1 thread, %.1f%% on all threads\n",
+               100 * one.realTerms / one.seconds / peakOne,
+               100 * all.realTerms / all.seconds / peakAll);
+        // On a shared machine the threads may not get a core each; CPU time does not count
+        // the waiting. (std::clock is process CPU time on Linux, wall time on Windows.)
+        printf("  per CPU-second on all threads: fast %.3e (terms on real input), peak %.3e: "
+               "%.1f%%\n",
+               all.realTerms / all.cpuSeconds, peakAllCpu,
+               100 * all.realTerms / all.cpuSeconds / peakAllCpu);
+        printf("  fast/peak (all defined terms):   %.1f%% on 1 thread, %.1f%% on all threads\n",
+               100 * oneRate / peakOne, 100 * allRate / peakAll);
+    }
+    // The slower paths, on the shorter input: what a CPU without AVX2 gets, and what an
+    // impulse off the 16-bit grid costs.
+    printf("exact double chain (forced), 1 thread, on the first %.2f s of the input:\n",
+           literalSeconds);
+    const PathCase chains[] = {{enginePathAvx512, "AVX-512", nullptr},
+                               {enginePathAvx2, "AVX2+FMA", nullptr},
+                               {enginePathPortable, "portable", nullptr}};
+    for (const PathCase& c : chains) {
+        if (!enginePathAvailable(c.path)) {
+            continue;
+        }
+        const Timing chain = runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
+        printRate(c.name, chain.definedTerms, chain.seconds);
+    }
+    printf("at the end: %s\n", loadAverage().c_str());
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,25 @@
+// The fast engine: the defined sums, computed in blocks of output frames, many frames per
+// vector and all cores at once, with the same output bits as the literal engine.
+#pragma once
+
+#include <cstdint>
+
+#include "convolution/Convolve.h"
+#include "convolution/SumKernels.h"
+
+struct FastEngineSetup {
+    const SumKernels* kernels; // the instruction set's kernels
+    bool singleFma;            // use kernels->singleFma (only when exact for this impulse)
+    bool skipSilence;          // leave out terms on the silence around the input; only when
+                               // every impulse sample is finite (inf x 0 would be NaN)
+    unsigned threads;          // workers wanted, the caller included; at least 1
+    unsigned laneFrames;       // output frames per lane and thread in a block; 0 = automatic
+    unsigned tileTaps;         // taps per transposed tile; 0 = default
+};
+
+// Convolves like convolveReference, with the impulse already reversed (reversedImpulse:
+// impulseFrames frames of impulseChannels floats; it is only read). Input and impulse
+// channel counts are 1 or 2.
+ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
+                            uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
+                            StopCheck stop, const FastEngineSetup& setup);

@@ -1,0 +1,18 @@
+// Helper threads for one engine call: started once, then woken for every block, so no
+// thread is created per block. The calling thread works too, as worker 0.
+#pragma once
+
+struct WorkerPool;
+
+// The work of one block: called once per worker, with the worker's index (0 = the caller).
+using WorkerTask = void (*)(void* context, unsigned worker);
+
+// Starts up to `workers - 1` helper threads that will run task(context, index). A thread
+// that cannot be created just means fewer workers. Null when memory runs out.
+WorkerPool* startWorkerPool(unsigned workers, WorkerTask task, void* context);
+// How many workers (helpers plus the caller) the pool really has; at least 1.
+unsigned workerCount(const WorkerPool* pool);
+// Runs the task on every worker once and returns when all have finished.
+void runOnAllWorkers(WorkerPool* pool);
+// Ends and joins the helpers and releases the pool; accepts null.
+void stopWorkerPool(WorkerPool* pool);

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the Windows program and opens its dialog through Wine on the current display.
+# Installs what is missing first. The exit status is the program's.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+# shellcheck source=windows-common.sh
+source "$root/scripts/windows-common.sh"
+
+if [ -z "${DISPLAY:-}" ]; then
+    echo "Nessun display (DISPLAY e' vuoto): avvia lo script da una sessione grafica," >&2
+    echo "oppure guarda il dialogo in un display virtuale con scripts/test-windows.sh" >&2
+    echo "(le schermate finiscono in build-windows/screenshots/)." >&2
+    exit 1
+fi
+
+ensure_windows_packages cmake make googletest mingw-w64 g++-mingw-w64-x86-64-posix \
+    gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target convoluzione
+
+use_wine_prefix "$root/build-windows/wine-prefix"
+start_wine
+status=0
+wine "$root/build-windows/convoluzione.exe" || status=$?
+exit "$status"

@@ -1,0 +1,87 @@
+#include "tests/ui/DialogFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+
+Bytes shortWav(uint16_t channels, uint32_t frames) {
+    std::vector<int16_t> samples(frames * channels);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>((i * 7919) % 20000 - 10000);
+    }
+    return pcmWav(channels, kRate, samples);
+}
+
+// What the samples are does not matter, only how many there are.
+Bytes longStereoWav(uint32_t frames) {
+    Bytes file = pcmWav(2, kRate, {});
+    const Bytes riffSize = le32(36 + frames * 4);
+    const Bytes dataSize = le32(frames * 4);
+    std::copy(riffSize.begin(), riffSize.end(), file.begin() + 4);
+    std::copy(dataSize.begin(), dataSize.end(), file.begin() + 40);
+    file.resize(44 + size_t{frames} * 4);
+    for (size_t at = 44; at < file.size(); ++at) {
+        file[at] = static_cast<uint8_t>(at * 31);
+    }
+    return file;
+}
+
+struct Scratch {
+    ScratchDir dir; // removed, with everything in it, when the program ends
+    DialogFiles files;
+
+    Scratch() {
+        files.input = dir.file("chitarra.wav");
+        files.impulse = dir.file("stanza.wav");
+        files.longInput = dir.file("lunga.wav");
+        files.longImpulse = dir.file("sala.wav");
+        files.folder = dir.file("cartella");
+        files.missing = dir.file("assente.wav");
+        writeFileBytes(files.input, shortWav(1, 2000));
+        writeFileBytes(files.impulse, shortWav(2, 100));
+        writeFileBytes(files.longInput, longStereoWav(1u << 22));
+        writeFileBytes(files.longImpulse, shortWav(2, 65536));
+        std::filesystem::create_directories(files.folder);
+    }
+};
+
+Scratch& scratch() {
+    static Scratch made;
+    return made;
+}
+
+} // namespace
+
+const DialogFiles& dialogFiles() {
+    return scratch().files;
+}
+
+std::string freshOutputPath(const char* stem) {
+    static int counter = 0;
+    return scratch().dir.file(std::string(stem) + "-" + std::to_string(++counter) + ".wav");
+}
+
+int64_t finishedStereoBytes(const std::string& path) {
+    const Bytes file = readFileBytes(path);
+    if (file.size() < 44) {
+        ADD_FAILURE() << path << " is missing or shorter than a header";
+        return -1;
+    }
+    const uint32_t riffSize = fieldLe32(file, 4);
+    const uint32_t dataSize = fieldLe32(file, 40);
+    const uint32_t channels = file[22] | file[23] << 8;
+    if (channels != 2 || riffSize != file.size() - 8 || dataSize != file.size() - 44 ||
+        dataSize % 4 != 0) {
+        ADD_FAILURE() << path << ": " << file.size() << " bytes, RIFF size " << riffSize
+                      << ", data size " << dataSize << ", " << channels << " channels";
+        return -1;
+    }
+    return dataSize;
+}

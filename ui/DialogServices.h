@@ -1,0 +1,32 @@
+// What the dialog borrows from the platform whose outcome it cannot decide itself: the
+// calls that wait for a person (file chooser, message boxes, the shell's "play") and the
+// start of a job's event and thread. The program uses the platform's own functions; tests
+// put scripted stand-ins here to drive the real dialog without anyone at the screen, and
+// to force the failures that a healthy system never shows.
+#pragma once
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include "platform/Platform.h"
+
+using ChooseOpenFile = BOOL(WINAPI*)(OPENFILENAMEA* request);
+using ShowMessageBox = int(WINAPI*)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+using PerformShellVerb = HINSTANCE(WINAPI*)(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                            LPCSTR directory, INT show);
+
+struct DialogServices {
+    ChooseOpenFile chooseOpenFile;                            // GetOpenFileNameA
+    ShowMessageBox showMessageBox;                            // MessageBoxA
+    PerformShellVerb shellExecute;                            // ShellExecuteA
+    EventHandle (*createStopEvent)();                         // from the platform seam
+    void (*closeStopEvent)(EventHandle event);                // likewise
+    ThreadHandle (*startWorker)(WorkerEntry, void* argument); // likewise
+};
+
+// The services in use; the platform's own until a test replaces them.
+extern DialogServices dialogServices;
+
+// The platform's own services, for putting them back.
+DialogServices platformDialogServices();
