@@ -57,9 +57,14 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
         uint32_t inputFrames = 20000;
         microseconds fullTime{0};
         std::vector<int16_t> complete;
-        for (;;) {
+        for (bool warm = false;; warm = true) {
             writeFileBytes(in, pcmWav(layout.inputChannels, kRate,
                                       noise(rng, size_t{inputFrames} * layout.inputChannels)));
+            if (!warm) {
+                // The first job of a process pays once for what later ones find ready
+                // (threads, pages, the system's own caches): ten times the work under Wine.
+                runJob(in, ir, out);
+            }
             const auto started = Clock::now();
             const JobRun full = runJob(in, ir, out);
             fullTime = std::chrono::duration_cast<microseconds>(Clock::now() - started);
@@ -80,7 +85,8 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
             // of a run, some of which finish first.
             const microseconds delay(attempt == 0 ? 0 : when(rng));
             SCOPED_TRACE("stop after " + std::to_string(delay.count()) + " us of " +
-                         std::to_string(fullTime.count()));
+                         std::to_string(fullTime.count()) + " for " + std::to_string(inputFrames) +
+                         " input frames");
             std::filesystem::remove(out);
             const JobRun run = runJob(in, ir, out, delay);
             ++runs;
