@@ -3,7 +3,7 @@
 // its inputs call for, in the job's order of checks. Whatever happens, the inputs stay
 // byte for byte as they were and an output, when one is created, is a valid WAV file whose
 // header matches its length; a completed output holds M + N frames equal, byte for byte, to
-// what the literal engine writes for the same files.
+// what the literal engine writes for the same files, and so does every other engine path.
 #include <cstdlib>
 #include <cstring>
 
@@ -67,20 +67,24 @@ Expected predict(const std::string& inputPath, const std::string& impulsePath) {
     return e;
 }
 
-// The literal engine's output for the same files, written beside the job's.
-std::vector<uint8_t> literalOutput(const std::string& inputPath, const std::string& impulsePath,
-                                   const std::string& outputPath, const Expected& e) {
+// One engine path's output for the same files, written beside the job's.
+std::vector<uint8_t> engineOutput(const std::string& inputPath, const std::string& impulsePath,
+                                  const std::string& outputPath, const Expected& e,
+                                  EngineOptions options) {
     WavReader* input = WavReader::open(inputPath.c_str());
     WavReader* impulse = WavReader::open(impulsePath.c_str());
     require(input != nullptr && impulse != nullptr, "the files no longer open");
     float* h = WavReader::loadAll(impulse);
     WavWriter* writer = WavWriter::create(outputPath.c_str(), e.sampleRate, e.channels);
-    require(h != nullptr && writer != nullptr, "cannot run the literal engine");
+    require(h != nullptr && writer != nullptr, "cannot run an engine path");
     JobProgress progress{};
-    const ConvolveResult result =
-        convolveReference(input, h, impulse->frames, impulse->channels, writer, progress, {});
+    const ConvolveResult result = convolve(input, h, impulse->frames, impulse->channels, writer,
+                                           progress, StopCheck{}, options);
     require(result == convolveCompleted && WavWriter::finish(writer) == 1,
-            "the literal engine did not complete");
+            "an engine path did not complete");
+    require(progress.done.load() == progress.total.load() &&
+                static_cast<uint64_t>(progress.total.load()) == e.frames,
+            "an engine path's progress did not end at M + N");
     free(h);
     WavReader::close(input);
     WavReader::close(impulse);
@@ -93,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string inputPath = scratchFile("input.wav");
     static const std::string impulsePath = scratchFile("impulse.wav");
     static const std::string outputPath = scratchFile("output.wav");
-    static const std::string literalPath = scratchFile("literal.wav");
+    static const std::string otherPath = scratchFile("other.wav");
     static const WindowHandle window = createMessageWindow();
     require(window != nullptr, "no message window");
 
@@ -141,9 +145,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(wav.channels == expected.channels && wav.sampleRate == expected.sampleRate,
             "the output's format is not the inputs'");
     require(wav.frames == expected.frames, "the output is not M + N frames long");
-    if (message == WM_JOB_DONE) {
-        require(output == literalOutput(inputPath, impulsePath, literalPath, expected),
-                "the output differs from the literal engine's");
+    if (message != WM_JOB_DONE) {
+        return 0;
+    }
+    // Every other path this CPU has, forced, with a thread count, arithmetic and block shape
+    // that the input picks, must give the literal engine's bytes, and so must the job.
+    EngineOptions options{enginePathReference, 1, false, 0, 0};
+    const std::vector<uint8_t> literal =
+        engineOutput(inputPath, impulsePath, otherPath, expected, options);
+    require(output == literal, "the job's output differs from the literal engine's");
+    const uint8_t pick = size > 0 ? data[size / 2] : 0;
+    options.threads = 1u + pick % 3u;
+    options.forceDoubleChain = (pick & 8u) != 0;
+    // Tiny pieces mean many blocks: only on short jobs, so an execution stays short.
+    options.laneFrames = (pick & 16u) != 0 && expected.frames <= 8192 ? 1u + pick % 7u : 0u;
+    options.tileTaps = (pick & 32u) != 0 ? 1u + pick % 5u : 0u;
+    for (EnginePath path : {enginePathPortable, enginePathAvx2, enginePathAvx512}) {
+        if (enginePathAvailable(path)) {
+            options.path = path;
+            require(engineOutput(inputPath, impulsePath, otherPath, expected, options) == literal,
+                    "an engine path's output differs from the literal engine's");
+        }
     }
     return 0;
 }
