@@ -15,6 +15,40 @@
 
 namespace {
 
+// One correctly rounded single-precision a * b + c, as the FMA instruction computes it,
+// built from double arithmetic alone: some C runtimes (MinGW's among them) implement fmaf
+// with two roundings, which would make these tests judge the runtime, not the argument.
+// The product is exact in double; TwoSum gives the sum's rounding error exactly; rounding
+// the double to odd when that error is not zero lets the final conversion to float round
+// once, as if from the exact value (a double carries more than 24 + 2 bits).
+float fusedMultiplyAdd(float a, float b, float c) {
+    const double product = static_cast<double>(a) * static_cast<double>(b);
+    double sum = product + static_cast<double>(c);
+    const double bPart = sum - product;
+    const double error = (product - (sum - bPart)) + (static_cast<double>(c) - bPart);
+    uint64_t bits = 0;
+    std::memcpy(&bits, &sum, sizeof bits);
+    if (error != 0.0 && (bits & 1u) == 0) {
+        // Toward the exact value: away from zero when the error has the sum's sign.
+        bits = (error > 0.0) == (sum > 0.0) ? bits + 1 : bits - 1;
+        std::memcpy(&sum, &bits, sizeof sum);
+    }
+    return static_cast<float>(sum);
+}
+
+TEST(SingleFmaExactness, TheTestsFusedStepRoundsOnce) {
+    // a * b + c = 1 + 2^-23 + 2^-24 - 2^-70, just below the midpoint between 1 + 2^-23 and
+    // 1 + 2^-22. Rounded once it goes down; rounded to double first it becomes the midpoint,
+    // which then goes to the even neighbour. (Off the 16-bit grid, so the engine never fuses
+    // such a term.)
+    const float a = std::ldexp(1.0f + std::ldexp(1.0f, -23), -24);
+    const float b = 1.0f - std::ldexp(1.0f, -23);
+    const float c = 1.0f + std::ldexp(1.0f, -23);
+    EXPECT_EQ(fusedMultiplyAdd(a, b, c), c);
+    EXPECT_EQ(addTerm(c, a, b), 1.0f + std::ldexp(1.0f, -22));
+    EXPECT_EQ(fusedMultiplyAdd(-1.0f, 1.0f, 1.0f), 0.0f);
+}
+
 TEST(SingleFmaExactness, RecognisesSixteenBitSteps) {
     EXPECT_TRUE(isSixteenBitStep(0.0f));
     EXPECT_TRUE(isSixteenBitStep(-0.0f));
@@ -79,7 +113,7 @@ TEST(SingleFmaExactness, OneFusedStepEqualsTheDefinedStepForEveryInputSample) {
         for (float sum : sums) {
             for (int sample = -32768; sample <= 32767; ++sample) {
                 const float x = static_cast<float>(sample) / 32768.0f;
-                const float fused = std::fma(h, x, sum);
+                const float fused = fusedMultiplyAdd(h, x, sum);
                 const float defined = addTerm(sum, h, x);
                 differing += std::memcmp(&fused, &defined, sizeof(float)) != 0;
             }
@@ -102,7 +136,7 @@ TEST(SingleFmaExactness, LongChainsOfFullScaleTermsStayEqual) {
             const int xs = climbing ? std::abs(step(rng) / 2) : step(rng);
             const float h = static_cast<float>(hs) / 32768.0f;
             const float x = static_cast<float>(xs) / 32768.0f;
-            fused = std::fma(h, x, fused);
+            fused = fusedMultiplyAdd(h, x, fused);
             defined = addTerm(defined, h, x);
             ASSERT_EQ(fused, defined) << "chain " << chain << " term " << i;
         }
@@ -123,7 +157,7 @@ TEST(SingleFmaExactness, OffTheGridOneFusedStepCanDiffer) {
     const float x = 7161.0f / 32768.0f;
     ASSERT_EQ(firstTerm(kFirstTap, 0.5f), kOddBelowHalf);
     EXPECT_EQ(addTerm(kOddBelowHalf, kSmallTap, x), 0.5f);
-    EXPECT_EQ(std::fma(kSmallTap, x, kOddBelowHalf), kOddBelowHalf);
+    EXPECT_EQ(fusedMultiplyAdd(kSmallTap, x, kOddBelowHalf), kOddBelowHalf);
 }
 
 TEST(SingleFmaExactness, EngineTakesTheDoubleChainForAnOffGridImpulse) {
