@@ -13,21 +13,6 @@
 
 namespace {
 
-struct Layout {
-    uint16_t inputChannels;
-    uint32_t impulseChannels;
-};
-const Layout kLayouts[] = {{1, 1}, {1, 2}, {2, 2}, {2, 1}};
-
-std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitude) {
-    std::uniform_int_distribution<int> value(-amplitude, amplitude - 1);
-    std::vector<int16_t> out(count);
-    for (int16_t& s : out) {
-        s = static_cast<int16_t>(value(rng));
-    }
-    return out;
-}
-
 // Impulse samples as a 16-bit file gives them (the FMA path applies), loud enough to
 // saturate the output or quiet enough to keep every sum tiny.
 std::vector<float> sixteenBitImpulse(std::mt19937& rng, size_t count, int amplitude) {

@@ -8,6 +8,7 @@
 
 #include "job/JobMessages.h"
 #include "tests/hardening/JobDriver.h"
+#include "tests/support/EngineHarness.h"
 
 namespace {
 
@@ -16,30 +17,19 @@ using std::chrono::microseconds;
 
 constexpr uint32_t kRate = 22050;
 
-struct Layout {
-    uint16_t inputChannels;
-    uint16_t impulseChannels;
-};
-
 std::vector<int16_t> noise(std::mt19937& rng, size_t count) {
-    std::uniform_int_distribution<int> value(-32768, 32767);
-    std::vector<int16_t> out(count);
-    for (int16_t& s : out) {
-        s = static_cast<int16_t>(value(rng));
-    }
-    return out;
+    return randomSamples(rng, count, 32768);
 }
 
 TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
     std::mt19937 rng(5);
-    const Layout layouts[] = {{1, 1}, {1, 2}, {2, 2}, {2, 1}};
     ScratchDir dir;
     const std::string in = dir.file("in.wav");
     const std::string ir = dir.file("impulse.wav");
     const std::string out = dir.file("out.wav");
     int stopped = 0;
     int runs = 0;
-    for (const Layout& layout : layouts) {
+    for (const Layout& layout : kLayouts) {
         SCOPED_TRACE("layout " + std::to_string(layout.inputChannels) + "x" +
                      std::to_string(layout.impulseChannels));
         const uint32_t impulseFrames = 256;
@@ -48,7 +38,7 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
         for (int16_t& s : impulse) {
             s = static_cast<int16_t>(s / 64);
         }
-        writeFileBytes(ir, pcmWav(layout.impulseChannels, kRate, impulse));
+        writeFileBytes(ir, pcmWav(static_cast<uint16_t>(layout.impulseChannels), kRate, impulse));
         const uint32_t channels = layout.inputChannels == 2 || layout.impulseChannels == 2 ? 2 : 1;
 
         // The complete run gives the reference bytes and the time a run takes here. The

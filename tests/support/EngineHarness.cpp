@@ -25,6 +25,17 @@ EngineRun runEngine(const EngineCall& engine, uint16_t inputChannels,
     return run;
 }
 
+const Layout kLayouts[4] = {{1, 1}, {1, 2}, {2, 2}, {2, 1}};
+
+std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitude) {
+    std::uniform_int_distribution<int> value(-amplitude, amplitude - 1);
+    std::vector<int16_t> out(count);
+    for (int16_t& s : out) {
+        s = static_cast<int16_t>(value(rng));
+    }
+    return out;
+}
+
 EngineCall referenceEngine() {
     return [](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out, JobProgress& p,
               StopCheck stop) { return convolveReference(in, h, n, c, out, p, stop); };

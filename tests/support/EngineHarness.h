@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "convolution/Convolve.h"
@@ -26,6 +27,16 @@ struct EngineRun {
 EngineRun runEngine(const EngineCall& engine, uint16_t inputChannels,
                     const std::vector<int16_t>& input, uint32_t impulseChannels,
                     const std::vector<float>& impulse, StopCheck stop = StopCheck{});
+
+// The four channel layouts: input channels x impulse channels.
+struct Layout {
+    uint16_t inputChannels;
+    uint32_t impulseChannels;
+};
+extern const Layout kLayouts[4];
+
+// Random 16-bit samples in -amplitude ... amplitude - 1.
+std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitude);
 
 EngineCall referenceEngine();
 EngineCall engineWith(EngineOptions options);
