@@ -5,6 +5,7 @@
 #include <random>
 
 #include "convolution/Convolve.h"
+#include "convolution/EngineSupport.h"
 #include "tests/support/EngineHarness.h"
 
 namespace {
@@ -125,6 +126,20 @@ TEST(ReverseImpulse, SwapsFramesKeepingChannelOrder) {
     std::vector<float> single = {7};
     reverseImpulse(single.data(), 1, 1);
     EXPECT_EQ(single, (std::vector<float>{7}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(StopChecks, ComeOftenEvenWhenFramesCostMoreThanTheirSums) {
+    // With a one-frame impulse nearly all the work is reading and writing frames; counting
+    // only multiply-adds would leave millions of frames between two looks at the stop.
+    EXPECT_LE(framesBetweenChecks(1, 1), 65536u);
+    EXPECT_LE(framesBetweenChecks(1, 2), 65536u);
+    // One frame of a very long impulse is already a lot of work: look after every frame.
+    EXPECT_EQ(framesBetweenChecks(1u << 22, 2), 1u);
+    EXPECT_GE(framesBetweenChecks(44100, 2), 1u);
 }
 
 } // namespace

@@ -1,35 +1,22 @@
-// How often the engines look at the stop request, measured in time: a stop must be honoured
-// within 50 ms of work whatever the impulse's length, including the shortest impulses,
-// where the cost of reading and writing each frame outweighs the multiply-adds, and the
-// longest, where one frame is a lot of work.
-#include <gtest/gtest.h>
-
+// How often the engines look at the stop request, in time: a stop must be honoured within
+// 50 ms of work whatever the impulse's length, including the shortest impulses, where the
+// cost of reading and writing each frame outweighs the multiply-adds, and the longest, where
+// one frame is a lot of work. Prints the median gap between looks for each case and exits 1
+// when one reaches 50 ms. Run by hand, on a quiet machine: timings do not belong in tests.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "convolution/Convolve.h"
-#include "platform/Platform.h"
-#include "tests/hardening/JobDriver.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A moment as both clocks see it: elapsed time, and processor time of the whole process.
 struct Moment {
@@ -83,11 +70,11 @@ std::chrono::microseconds medianGap(const StopWatch& watch) {
     return gaps[gaps.size() / 2];
 }
 
-TEST(StopLatency, EveryEngineLooksAtTheStopRequestWellWithinFiftyMilliseconds) {
-    if (kSanitized) {
-        GTEST_SKIP() << "time per frame under a sanitizer says nothing about the product";
-    }
+} // namespace
+
+int main() {
     ScratchDir dir;
+    int slow = 0;
     for (EnginePath path : {enginePathReference, enginePathAuto}) {
         for (uint16_t inputChannels : {1, 2}) {
             // An input that claims 2^31 bytes: the engine never runs out of work by itself.
@@ -95,37 +82,33 @@ TEST(StopLatency, EveryEngineLooksAtTheStopRequestWellWithinFiftyMilliseconds) {
                                                      chunkWithSize("data", 0x80000000u, {})}));
             for (uint32_t impulseFrames : {1u, 64u, 44100u}) {
                 for (uint32_t impulseChannels : {1u, 2u}) {
-                    const std::string name =
-                        std::string(path == enginePathReference ? "literal-" : "auto-") +
-                        std::to_string(inputChannels) + "x" + std::to_string(impulseFrames) + "x" +
-                        std::to_string(impulseChannels);
-                    SCOPED_TRACE(name);
                     const uint32_t outputChannels =
                         inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
                     WavReader* input = WavReader::open(dir.file("in.wav").c_str());
                     WavWriter* output =
                         WavWriter::create(dir.file("out.wav").c_str(), 8000, outputChannels);
-                    ASSERT_TRUE(input != nullptr && output != nullptr);
+                    if (input == nullptr || output == nullptr) {
+                        fputs("cannot make the files\n", stderr);
+                        return 2;
+                    }
                     std::vector<float> impulse(size_t{impulseFrames} * impulseChannels, 0.25f);
                     JobProgress progress{};
                     EngineOptions options{};
                     options.path = path;
                     StopWatch watch;
                     watch.start = now();
-                    const ConvolveResult result =
-                        convolve(input, impulse.data(), impulseFrames, impulseChannels, output,
-                                 progress, StopCheck{stopAfterEnoughLooks, &watch}, options);
+                    convolve(input, impulse.data(), impulseFrames, impulseChannels, output,
+                             progress, StopCheck{stopAfterEnoughLooks, &watch}, options);
                     WavWriter::finish(output);
                     WavReader::close(input);
-                    EXPECT_EQ(result, convolveStopped);
-                    const std::chrono::microseconds gap = medianGap(watch);
-                    RecordProperty("median-us-" + name, static_cast<int>(gap.count()));
-                    // Half the bound, for the machine's sake.
-                    EXPECT_LT(gap.count(), 25000) << watch.looks.size() << " looks";
+                    const auto gap = medianGap(watch);
+                    slow += gap.count() >= 50000;
+                    printf("%-8s input %u ch, impulse %6u frames x %u ch: median gap %8.3f ms\n",
+                           path == enginePathReference ? "literal" : "fast", inputChannels,
+                           impulseFrames, impulseChannels, gap.count() / 1000.0);
                 }
             }
         }
     }
+    return slow == 0 ? 0 : 1;
 }
-
-} // namespace
