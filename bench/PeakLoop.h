@@ -11,3 +11,4 @@ using PeakLoop = uint64_t (*)(uint64_t rounds, float* sink);
 
 PeakLoop peakLoopAvx512();
 PeakLoop peakLoopAvx2();
+PeakLoop peakLoopNeon();

@@ -4,10 +4,10 @@
 
 #include <cmath>
 #include <thread>
-#include <utility>
 
 #include "convolution/CpuFeatures.h"
 #include "convolution/FastEngine.h"
+#include "convolution/ReferenceEngine.h"
 #include "convolution/SingleFmaExactness.h"
 #include "convolution/SumKernels.h"
 
@@ -25,6 +25,9 @@ const SumKernels* chooseKernels(EnginePath path) {
     const SumKernels* kernels = portableKernels();
     if (path == enginePathPortable) {
         return kernels;
+    }
+    if (cpu.neon && neonKernels() != nullptr) {
+        return neonKernels(); // the only step on 64-bit ARM
     }
     if (cpu.avx2Fma && avx2Kernels() != nullptr) {
         kernels = avx2Kernels();
@@ -57,19 +60,10 @@ bool enginePathAvailable(EnginePath path) {
         return cpuFeatures().avx2Fma && avx2Kernels() != nullptr;
     case enginePathAvx512:
         return cpuFeatures().avx512 && avx512Kernels() != nullptr;
+    case enginePathNeon:
+        return cpuFeatures().neon && neonKernels() != nullptr;
     default:
         return true;
-    }
-}
-
-void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChannels) {
-    const uint32_t width = impulseChannels == 1 ? 1 : 2;
-    for (uint32_t i = 0; i < impulseFrames / 2; ++i) {
-        const uint32_t j = impulseFrames - 1 - i;
-        for (uint32_t c = 0; c < width; ++c) {
-            std::swap(impulse[static_cast<size_t>(i) * width + c],
-                      impulse[static_cast<size_t>(j) * width + c]);
-        }
     }
 }
 

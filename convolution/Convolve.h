@@ -15,23 +15,10 @@
 
 #include <cstdint>
 
+#include "convolution/EngineSupport.h"
 #include "convolution/JobProgress.h"
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
-
-enum ConvolveResult {
-    convolveCompleted,   // all M + N frames were handed to the writer
-    convolveStopped,     // a stop was requested; the frames so far were written
-    convolveWriteFailed, // the writer refused a frame; nothing more was produced
-    convolveOutOfMemory, // working memory could not be had; nothing was produced
-};
-
-// Asked between blocks of output frames, at least every 50 ms of work. Either field may be
-// null (never stop).
-struct StopCheck {
-    int (*requested)(void* context); // 1 when the job should stop
-    void* context;
-};
 
 // Which arithmetic path the engine takes; tests and benchmarks force each one. A forced
 // instruction set this CPU lacks falls back to the best one below it that it has.
@@ -41,6 +28,7 @@ enum EnginePath {
     enginePathPortable,  // plain C++, the double chain; runs on any CPU
     enginePathAvx2,      // AVX2 with FMA, 8 output frames per vector
     enginePathAvx512,    // AVX-512F, 16 output frames per vector
+    enginePathNeon,      // 64-bit ARM's Advanced SIMD, 4 output frames per vector
 };
 
 struct EngineOptions {
@@ -50,7 +38,7 @@ struct EngineOptions {
     unsigned laneFrames;   // output frames per vector lane in one piece of a block (a piece is
                            // what one thread computes at a time); 0 = chosen from the impulse
                            // length (tests set it small)
-    unsigned tileTaps;     // taps swept per pass over the transposed window; 0 = default
+    unsigned tileTaps;     // taps swept per pass over one transposed tile; 0 = default
 };
 
 // True when this CPU (and its operating system) can run the given instruction-set path.
@@ -59,22 +47,9 @@ bool enginePathAvailable(EnginePath path);
 
 // Convolves input (positioned at its first frame) with the impulse (impulseFrames >= 1
 // frames of impulseChannels interleaved floats, reversed in place by the call) into output,
-// which must have 2 channels when either input has 2, 1 otherwise. Publishes total = M + N
-// and done in progress, raising progress.active once both are set; the caller clears it.
+// which must have outputChannelsFor(input channels, impulse channels) channels. Publishes
+// total = M + N and done in progress, raising progress.active once both are set; the
+// caller clears it.
 ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
                         StopCheck stop, EngineOptions options = EngineOptions{});
-
-// The literal engine: a delay line that moves by one frame per output frame, the sums in
-// the defined order. Kept as the reference every faster path is tested against.
-ConvolveResult convolveReference(WavReader* input, float* impulse, uint32_t impulseFrames,
-                                 uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                                 StopCheck stop);
-
-// Reverses the impulse in place frame by frame, keeping each frame's left/right order.
-void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChannels);
-
-// True when a stop has been requested.
-inline bool stopRequested(const StopCheck& stop) {
-    return stop.requested != nullptr && stop.requested(stop.context) != 0;
-}

@@ -22,7 +22,7 @@ unsigned long long readXcr0() {
 } // namespace
 
 CpuFeatures detectCpuFeatures() {
-    CpuFeatures features{false, false};
+    CpuFeatures features{false, false, false};
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
         return features;
@@ -49,7 +49,11 @@ CpuFeatures detectCpuFeatures() {
 #else
 
 CpuFeatures detectCpuFeatures() {
-    return CpuFeatures{false, false};
+#if defined(__aarch64__)
+    return CpuFeatures{false, false, true}; // Advanced SIMD is part of the architecture
+#else
+    return CpuFeatures{false, false, false};
+#endif
 }
 
 #endif

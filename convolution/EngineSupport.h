@@ -1,7 +1,36 @@
-// Small rules shared by the engine paths.
+// What both engines (the literal one and the fast one) share: their results, the stop
+// check, the impulse reversal, the output-channel rule and the progress arithmetic. The
+// public entry (Convolve.h) hands these on to its callers.
 #pragma once
 
 #include <cstdint>
+
+enum ConvolveResult {
+    convolveCompleted,   // all M + N frames were handed to the writer
+    convolveStopped,     // a stop was requested; the frames so far were written
+    convolveWriteFailed, // the writer refused a frame; nothing more was produced
+    convolveOutOfMemory, // working memory could not be had; nothing was produced
+};
+
+// Asked between blocks of output frames, at least every 50 ms of work. Either field may be
+// null (never stop).
+struct StopCheck {
+    int (*requested)(void* context); // 1 when the job should stop
+    void* context;
+};
+
+// True when a stop has been requested.
+inline bool stopRequested(const StopCheck& stop) {
+    return stop.requested != nullptr && stop.requested(stop.context) != 0;
+}
+
+// The output has two channels when the input or the impulse has two, one otherwise.
+inline uint32_t outputChannelsFor(uint32_t inputChannels, uint32_t impulseChannels) {
+    return inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+}
+
+// Reverses the impulse in place frame by frame, keeping each frame's left/right order.
+void reverseImpulse(float* impulse, uint32_t impulseFrames, uint32_t impulseChannels);
 
 // A frame count as the progress record holds it. Jobs never exceed 2^31 - 1 frames (the
 // output would pass the WAV format's 4 GiB), but a direct caller might: the count then

@@ -1,6 +1,6 @@
 // The fast engine's driver: streaming, blocks, threads, progress and the output. The sums
-// themselves are the kernels' (SumKernels.h); this file decides which frames and taps they
-// see.
+// themselves are the kernels' (SumKernels.h) and the sizes the block plan's (BlockPlan.h);
+// this file decides which frames and taps the kernels see.
 //
 // Output frame f is sum over i of hr[i] * u[f + i], i = 0 ... N - 1 ascending, where hr is
 // the reversed impulse and u the input preceded by N silent frames (u[t] = x[t - N]), so
@@ -9,9 +9,10 @@
 // the buffer's start only when it reaches the end, so each block costs O(B) to slide.
 //
 // The files are read and written by the calling thread while the block is being computed:
-// during block b it hands block b - 1 to the writer and reads block b + 1's input frames in
-// after the window, then takes pieces of block b like any worker. So the other workers never
-// wait for the files, and the output goes through two block buffers in turn.
+// during block b it hands block b - 1 to the writer and reads block b + 1's input frames,
+// then takes pieces of block b like any worker. So the other workers never wait for the
+// files, and the output goes through two block buffers in turn. The frames read ahead enter
+// the window only once the block is done, so nothing a worker may read changes under it.
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
@@ -19,48 +20,44 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convolution/EngineSupport.h"
+#include "convolution/BlockPlan.h"
 #include "convolution/WorkerPool.h"
 
 namespace {
 
-constexpr uint32_t kDefaultTileTaps = 2048;   // 2048 rows of 64 bytes stay in a core's L2
-constexpr uint32_t kLargestLaneFrames = 2048; // bounds the sums and rows per worker
-// Bounds the block, and with it the input, output and window buffers, when the impulse is
-// short and every block is quick anyway (2^17 stereo frames: 1 MiB per buffer).
-constexpr uint64_t kLargestBlockFrames = uint64_t{1} << 17;
-constexpr double kBlockMilliseconds = 4.0; // aimed work per block: progress every few ms
-// Pieces of a block per worker. Workers take pieces as they become free, so a worker whose
-// core is busy with another program does fewer of them instead of holding up the block.
-constexpr unsigned kPiecesPerWorker = 2;
 constexpr unsigned kMostWorkers = 64;
-constexpr size_t kAlignment = 64; // the widest vector
+constexpr unsigned kMostPieces = kPiecesPerWorker * kMostWorkers;
+constexpr size_t kAlignment = 64; // the widest vector, and a cache line
 
-// A zeroed float buffer aligned to the widest vector, taken from malloc.
-struct FloatBuffer {
+// A zeroed buffer aligned to the widest vector, taken from malloc.
+struct AlignedBuffer {
     void* allocation; // what malloc returned; null when nothing is held
-    float* data;      // the aligned start inside it
+    void* data;       // the aligned start inside it
 };
 
-bool allocateFloats(FloatBuffer& buffer, uint64_t count) {
-    if (count > (SIZE_MAX - kAlignment) / sizeof(float)) {
+bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes) {
+    if (count > (SIZE_MAX - kAlignment) / itemBytes) {
         return false;
     }
-    const size_t bytes = static_cast<size_t>(count) * sizeof(float);
+    const size_t bytes = static_cast<size_t>(count) * itemBytes;
     buffer.allocation = malloc(bytes + kAlignment);
     if (buffer.allocation == nullptr) {
         return false;
     }
     const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.allocation);
-    buffer.data = reinterpret_cast<float*>((address + kAlignment - 1) & ~uintptr_t{kAlignment - 1});
+    buffer.data = reinterpret_cast<void*>((address + kAlignment - 1) & ~uintptr_t{kAlignment - 1});
     // Touching every page now, once, keeps page faults out of the timed loop.
     memset(buffer.data, 0, bytes);
     return true;
 }
 
-void releaseFloats(FloatBuffer& buffer) {
+void releaseAligned(AlignedBuffer& buffer) {
     free(buffer.allocation);
-    buffer = FloatBuffer{};
+    buffer = AlignedBuffer{};
+}
+
+float* floats(const AlignedBuffer& buffer) {
+    return static_cast<float*>(buffer.data);
 }
 
 // One output channel: which window its sums run over and which taps they take.
@@ -70,265 +67,367 @@ struct ChannelPass {
     uint32_t outputChannel; // its place in an output frame
 };
 
+// What one worker computes with: its own tile, rows and running sums, on its own cache lines.
 struct WorkerScratch {
-    FloatBuffer rows;    // transposed tile: laneFrames + tileTaps - 1 rows of `lanes` floats
-    FloatBuffer sums[2]; // running sums per pass: laneFrames rows of `lanes` floats
+    AlignedBuffer tile;    // the transposed window of one tile: tileRows x tileStride floats
+    AlignedBuffer rows[2]; // the kernels' rows, rowCount x lanes floats: one set being summed,
+                           // the other being copied out of the tile for the next step
+    AlignedBuffer sums[2]; // running sums per pass: S rows of `lanes` floats
 };
 
-struct Engine {
-    const SumKernels* kernels;       // the instruction set's kernels
-    SumTile tile;                    // the single-precision or the double kernel
-    uint64_t inputFrames;            // M
-    uint32_t impulseFrames;          // N
-    uint32_t inputChannels;          // 1 or 2 windows
-    uint32_t outputChannels;         // floats per output frame
-    ChannelPass passes[2];           // one per output channel
-    uint32_t passCount;              // = outputChannels
-    bool skipSilence;                // restrict taps to those that meet real input frames
-    uint32_t lanes;                  // frames per vector
-    uint32_t laneFrames;             // S: frames per lane in one piece
-    uint32_t tileTaps;               // K: taps per transposed tile
-    unsigned workers;                // threads computing, the caller included
-    unsigned pieces;                 // pieces of lanes x S frames in a block
-    std::atomic<unsigned> nextPiece; // the next piece of the block nobody has taken yet
-    uint64_t blockFrames;            // B = pieces x lanes x S
-    FloatBuffer window[2];           // per input channel: the sliding window of u
-    uint64_t windowCapacity;         // floats per window buffer: N + 2B + max(N, B)
-    uint64_t windowStart;            // where u[blockStart] is in the window buffers
-    uint64_t blockStart;             // m0: the block's first output frame
-    FloatBuffer splitTaps[2];        // a stereo impulse's channels, each made contiguous
-    FloatBuffer inputBlock;          // B frames as read, interleaved
-    FloatBuffer outputBlocks[2];     // B output frames each, interleaved: block b uses b % 2
-    float* output;                   // where the current block's frames go
-    // The caller's file work during the current block (worker 0 does it before its pieces).
+// The job's shape and the arithmetic chosen for it; fixed for the whole call.
+struct Shape {
+    const SumKernels* kernels; // the instruction set's kernels
+    SumTile sumTile;           // the single-precision or the double kernel
+    uint64_t inputFrames;      // M
+    uint32_t impulseFrames;    // N
+    uint32_t inputChannels;    // 1 or 2 windows
+    uint32_t outputChannels;   // floats per output frame
+    ChannelPass passes[2];     // one per output channel
+    bool skipSilence;          // restrict taps to those that meet real input frames
+    uint32_t lanes;            // frames per vector
+    BlockPlan plan;            // blocks, pieces and tiles
+};
+
+// The calling thread's file work during a block (worker 0 does it before its pieces).
+struct BlockFiles {
     WavReader* input;       // read ahead from here
     WavWriter* writer;      // the previous block goes here
     JobProgress* progress;  // done is stored before frames go to the writer
+    AlignedBuffer read;     // the next block's input frames as read, interleaved
+    uint32_t readCount;     // how many of them came from the input this block
     const float* writeFrom; // the previous block's frames; null when there are none
     uint32_t writeCount;    // how many of them belong to the output
     bool readAhead;         // whether another block follows, to read its input now
     bool writeFailed;       // the writer refused frames: nothing more is produced
     uint64_t framesRead;    // input frames read so far
     uint64_t framesWritten; // output frames handed to the writer so far
+};
+
+struct Engine {
+    Shape shape;                      // fixed for the call
+    unsigned workers;                 // threads computing, the caller included
+    AlignedBuffer rowFrom;            // plan.rowCount offsets: where each row is in a tile
+    AlignedBuffer splitTaps[2];       // a stereo impulse's channels, each made contiguous
+    AlignedBuffer window[2];          // per input channel: the sliding window of u
+    uint64_t windowStart;             // where u[blockStart] is in the window buffers
+    uint64_t blockStart;              // m0: the block's first output frame
+    AlignedBuffer outputBlocks[2];    // B output frames each, interleaved: block b uses b % 2
+    float* output;                    // where the current block's frames go
+    std::atomic<unsigned> nextPiece;  // how many pieces of the block have been taken
+    unsigned pieceOrder[kMostPieces]; // the block's pieces, most taps first
+    BlockFiles files;                 // the caller's share of each block
     WorkerScratch scratch[kMostWorkers];
 };
 
-// One piece of the current block: lanes x S consecutive output frames, computed with the
-// worker's own scratch buffers.
-void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
-    const uint64_t pieceFrames = static_cast<uint64_t>(e.lanes) * e.laneFrames;
-    const uint64_t pieceOffset = piece * pieceFrames; // from the block's start
-    const int64_t first = static_cast<int64_t>(e.blockStart + pieceOffset);
-    const int64_t n = e.impulseFrames;
-    int64_t lo = 0;
-    int64_t hi = n;
-    if (e.skipSilence) {
+// The taps a piece of the current block computes: [lo, hi).
+void tapRange(const Engine& e, unsigned piece, int64_t& lo, int64_t& hi) {
+    const Shape& s = e.shape;
+    const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * s.plan.laneFrames;
+    const int64_t first = static_cast<int64_t>(e.blockStart + piece * pieceFrames);
+    const int64_t n = s.impulseFrames;
+    lo = 0;
+    hi = n;
+    if (s.skipSilence) {
         // Frame f with tap i reads u[f + i], a real input frame only for N <= f + i < N + M.
         // The piece's frames are first ... first + pieceFrames - 1; a tap outside [lo, hi)
         // meets silence in every lane and only adds exact zeros.
         const int64_t last = first + static_cast<int64_t>(pieceFrames) - 1;
         lo = std::max<int64_t>(0, n - last);
         hi = std::min<int64_t>(
-            n, std::max<int64_t>(0, n + static_cast<int64_t>(e.inputFrames) - first));
+            n, std::max<int64_t>(0, n + static_cast<int64_t>(s.inputFrames) - first));
     }
-    const size_t sumFloats = static_cast<size_t>(e.laneFrames) * e.lanes;
-    for (uint32_t p = 0; p < e.passCount; ++p) {
+}
+
+// Orders the block's pieces by the taps they compute, most first. Near the input's start
+// and end pieces differ; taken in this order, the last ones to finish are the short ones,
+// so no worker waits long for another at the end of the block.
+void orderPieces(Engine& e) {
+    const unsigned pieces = e.shape.plan.pieces;
+    int64_t work[kMostPieces];
+    for (unsigned p = 0; p < pieces; ++p) {
+        int64_t lo = 0;
+        int64_t hi = 0;
+        tapRange(e, p, lo, hi);
+        work[p] = std::max<int64_t>(0, hi - lo);
+        unsigned at = p; // insertion: stable, so equal pieces keep their order
+        while (at > 0 && work[e.pieceOrder[at - 1]] < work[p]) {
+            e.pieceOrder[at] = e.pieceOrder[at - 1];
+            --at;
+        }
+        e.pieceOrder[at] = p;
+    }
+}
+
+// A step of a piece: one tile of taps on one input channel.
+struct PieceStep {
+    int64_t firstTap; // i0: the tile's first tap
+    uint32_t taps;    // taps in the tile
+    uint32_t channel; // input channel
+};
+
+// Transposes a step's window into the worker's tile and returns the copy of its rows.
+RowCopy prepareStep(const Engine& e, uint64_t pieceOffset, const PieceStep& step,
+                    const WorkerScratch& scratch, float* rows) {
+    const Shape& s = e.shape;
+    const BlockPlan& plan = s.plan;
+    const float* window = floats(e.window[step.channel]) + e.windowStart + pieceOffset;
+    s.kernels->transpose(window + step.firstTap, plan.laneFrames, plan.tileRows,
+                         tileColumns(s.lanes, plan.laneFrames, step.taps), floats(scratch.tile),
+                         plan.tileStride);
+    return RowCopy{floats(scratch.tile), static_cast<const uint32_t*>(e.rowFrom.data), rows, 0,
+                   plan.laneFrames + step.taps - 1};
+}
+
+// One piece of the current block: lanes x S consecutive output frames, computed with the
+// worker's own scratch buffers. Its steps are the tiles of taps, each on every input channel;
+// the rows of each step are copied out while the kernels sum the step before.
+void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
+    const Shape& s = e.shape;
+    const BlockPlan& plan = s.plan;
+    const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
+    const uint64_t pieceOffset = piece * pieceFrames; // from the block's start
+    int64_t lo = 0;
+    int64_t hi = 0;
+    tapRange(e, piece, lo, hi);
+    const size_t sumFloats = static_cast<size_t>(plan.laneFrames) * s.lanes;
+    for (uint32_t p = 0; p < s.outputChannels; ++p) {
         memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
     }
-    for (int64_t i0 = lo; i0 < hi; i0 += e.tileTaps) {
-        const uint32_t taps = static_cast<uint32_t>(std::min<int64_t>(e.tileTaps, hi - i0));
-        for (uint32_t c = 0; c < e.inputChannels; ++c) {
-            const float* at = e.window[c].data + e.windowStart + pieceOffset + i0;
-            e.kernels->transpose(at, e.laneFrames, e.laneFrames + taps - 1, scratch.rows.data);
-            for (uint32_t p = 0; p < e.passCount; ++p) {
-                if (e.passes[p].inputChannel == c) {
-                    e.tile(scratch.rows.data, e.passes[p].taps + i0, taps, scratch.sums[p].data,
-                           e.laneFrames);
-                }
+    const int64_t tiles = hi > lo ? (hi - lo + plan.tileTaps - 1) / plan.tileTaps : 0;
+    const int64_t steps = tiles * s.inputChannels;
+    const auto stepAt = [&](int64_t k) {
+        const int64_t i0 = lo + k / s.inputChannels * plan.tileTaps;
+        return PieceStep{i0, static_cast<uint32_t>(std::min<int64_t>(plan.tileTaps, hi - i0)),
+                         static_cast<uint32_t>(k % s.inputChannels)};
+    };
+    if (steps > 0) {
+        RowCopy first = prepareStep(e, pieceOffset, stepAt(0), scratch, floats(scratch.rows[0]));
+        s.kernels->copyRows(first);
+    }
+    for (int64_t k = 0; k < steps; ++k) {
+        const PieceStep step = stepAt(k);
+        const float* rows = floats(scratch.rows[k % 2]);
+        RowCopy next{};
+        if (k + 1 < steps) {
+            next = prepareStep(e, pieceOffset, stepAt(k + 1), scratch,
+                               floats(scratch.rows[(k + 1) % 2]));
+        }
+        for (uint32_t p = 0; p < s.outputChannels; ++p) {
+            if (s.passes[p].inputChannel == step.channel) {
+                s.sumTile(rows, s.passes[p].taps + step.firstTap, step.taps,
+                          floats(scratch.sums[p]), plan.laneFrames, next);
             }
         }
+        s.kernels->copyRows(next); // what the kernels left
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
-    float* out = e.output + pieceOffset * e.outputChannels;
-    for (uint32_t p = 0; p < e.passCount; ++p) {
-        const float* sums = scratch.sums[p].data;
-        const uint32_t channel = e.passes[p].outputChannel;
-        for (uint32_t l = 0; l < e.lanes; ++l) {
-            for (uint32_t j = 0; j < e.laneFrames; ++j) {
-                const size_t frame = static_cast<size_t>(l) * e.laneFrames + j;
-                out[frame * e.outputChannels + channel] =
-                    sums[static_cast<size_t>(j) * e.lanes + l];
+    float* out = e.output + pieceOffset * s.outputChannels;
+    for (uint32_t p = 0; p < s.outputChannels; ++p) {
+        const float* sums = floats(scratch.sums[p]);
+        const uint32_t channel = s.passes[p].outputChannel;
+        for (uint32_t l = 0; l < s.lanes; ++l) {
+            for (uint32_t j = 0; j < plan.laneFrames; ++j) {
+                const size_t frame = static_cast<size_t>(l) * plan.laneFrames + j;
+                out[frame * s.outputChannels + channel] =
+                    sums[static_cast<size_t>(j) * s.lanes + l];
             }
         }
     }
 }
 
-void fileWork(Engine& e);
-
-void workerTask(void* context, unsigned worker) {
-    auto& e = *static_cast<Engine*>(context);
-    if (worker == 0) {
-        fileWork(e);
-    }
-    for (;;) {
-        const unsigned piece = e.nextPiece.fetch_add(1, std::memory_order_relaxed);
-        if (piece >= e.pieces) {
-            return;
-        }
-        computePiece(e, piece, e.scratch[worker]);
+// Reads the next block's input frames: input frames framesRead ... + B - 1, or fewer where
+// the input ends. What cannot be read comes back as silence.
+void readAhead(BlockFiles& f, const Shape& s) {
+    const uint64_t left = s.inputFrames - f.framesRead;
+    f.readCount = static_cast<uint32_t>(std::min<uint64_t>(left, s.plan.blockFrames));
+    if (f.readCount > 0) {
+        WavReader::readNextFrames(f.input, floats(f.read), f.readCount);
+        f.framesRead += f.readCount;
     }
 }
 
-void releaseEngine(Engine& e) {
-    for (FloatBuffer& b : e.window) {
-        releaseFloats(b);
-    }
-    for (FloatBuffer& b : e.splitTaps) {
-        releaseFloats(b);
-    }
-    releaseFloats(e.inputBlock);
-    releaseFloats(e.outputBlocks[0]);
-    releaseFloats(e.outputBlocks[1]);
-    for (WorkerScratch& s : e.scratch) {
-        releaseFloats(s.rows);
-        releaseFloats(s.sums[0]);
-        releaseFloats(s.sums[1]);
-    }
-}
-
-// Frames per lane in a piece: enough work per piece to make the transposition and the
-// hand-over between threads cheap, little enough that a block takes a few milliseconds, so
-// progress moves and a stop is seen promptly. Never more than the job needs.
-uint32_t chooseLaneFrames(const Engine& e, const FastEngineSetup& setup, uint64_t totalFrames) {
-    if (setup.laneFrames != 0) {
-        return setup.laneFrames;
-    }
-    const double rate = setup.singleFma ? e.kernels->singleTermsPerMs : e.kernels->doubleTermsPerMs;
-    const double termsPerRow = static_cast<double>(e.lanes) * e.impulseFrames * e.passCount;
-    const double pieceMilliseconds = kBlockMilliseconds * e.workers / e.pieces;
-    const double wanted = rate * pieceMilliseconds / termsPerRow;
-    uint64_t frames = wanted < 1.0 ? 1 : static_cast<uint64_t>(wanted);
-    const uint64_t perLane = static_cast<uint64_t>(e.pieces) * e.lanes;
-    frames = std::min<uint64_t>(frames, kLargestLaneFrames);
-    frames = std::min<uint64_t>(frames, std::max<uint64_t>(1, kLargestBlockFrames / perLane));
-    const uint64_t group = setup.singleFma ? e.kernels->singleGroup : 1;
-    if (frames > group) {
-        frames -= frames % group; // whole register blocks only
-    }
-    frames = std::min<uint64_t>(frames, (totalFrames + perLane - 1) / perLane);
-    return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));
-}
-
-bool allocateEngine(Engine& e) {
-    for (uint32_t c = 0; c < e.inputChannels; ++c) {
-        if (!allocateFloats(e.window[c], e.windowCapacity)) {
-            return false;
+// Puts the frames last read into the window at windowOffset from the block's start, one
+// channel per buffer, and silence after them up to a whole block.
+void placeReadFrames(Engine& e, uint64_t windowOffset) {
+    const Shape& s = e.shape;
+    const float* from = floats(e.files.read);
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        float* to = floats(e.window[c]) + e.windowStart + windowOffset;
+        for (uint32_t k = 0; k < e.files.readCount; ++k) {
+            to[k] = from[static_cast<size_t>(k) * s.inputChannels + c];
         }
+        std::fill(to + e.files.readCount, to + s.plan.blockFrames, 0.0f);
     }
-    if (!allocateFloats(e.inputBlock, e.blockFrames * e.inputChannels) ||
-        !allocateFloats(e.outputBlocks[0], e.blockFrames * e.outputChannels) ||
-        !allocateFloats(e.outputBlocks[1], e.blockFrames * e.outputChannels)) {
-        return false;
-    }
-    const uint64_t rows = static_cast<uint64_t>(e.laneFrames) + e.tileTaps - 1;
-    for (unsigned w = 0; w < e.workers; ++w) {
-        WorkerScratch& s = e.scratch[w];
-        if (!allocateFloats(s.rows, rows * e.lanes)) {
-            return false;
-        }
-        for (uint32_t p = 0; p < e.passCount; ++p) {
-            if (!allocateFloats(s.sums[p], static_cast<uint64_t>(e.laneFrames) * e.lanes)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// Reads the input frames of the block after the current one: they are u[m0 + N + B ...
-// m0 + N + 2B), input frames m0 + B ... m0 + 2B - 1 (the block at m0 = 0 reads its own at
-// the start, see runBlocks). Past the input's end, or where it cannot be read, silence.
-void readBlock(Engine& e, uint64_t windowOffset) {
-    const uint64_t left = e.inputFrames - e.framesRead;
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(left, e.blockFrames));
-    if (want > 0) {
-        WavReader::readNextFrames(e.input, e.inputBlock.data, want);
-        e.framesRead += want;
-    }
-    for (uint32_t c = 0; c < e.inputChannels; ++c) {
-        float* to = e.window[c].data + e.windowStart + windowOffset;
-        for (uint32_t k = 0; k < want; ++k) {
-            to[k] = e.inputBlock.data[static_cast<size_t>(k) * e.inputChannels + c];
-        }
-        std::fill(to + want, to + e.blockFrames, 0.0f);
-    }
+    e.files.readCount = 0;
 }
 
 // Hands finished frames to the writer, counting them first. false once the writer refuses.
-bool writeBlock(Engine& e, const float* frames, uint32_t count) {
-    e.progress->done.store(progressCount(e.framesWritten + count), std::memory_order_relaxed);
-    if (!WavWriter::writeFrames(e.writer, frames, count)) {
+bool writeBlock(BlockFiles& f, const float* frames, uint32_t count) {
+    f.progress->done.store(progressCount(f.framesWritten + count), std::memory_order_relaxed);
+    if (!WavWriter::writeFrames(f.writer, frames, count)) {
         return false;
     }
-    e.framesWritten += count;
+    f.framesWritten += count;
     return true;
 }
 
-// The caller's share of the files during a block: the previous block out, the next in.
-void fileWork(Engine& e) {
-    if (e.writeFrom != nullptr && !writeBlock(e, e.writeFrom, e.writeCount)) {
-        e.writeFailed = true;
+// The files' share of a block: the previous block out (worker 0, the caller), the next
+// block in (worker 1 where there is one, so the two halves run side by side).
+void fileWork(Engine& e, unsigned worker) {
+    BlockFiles& f = e.files;
+    if (worker == 0 && f.writeFrom != nullptr && !writeBlock(f, f.writeFrom, f.writeCount)) {
+        f.writeFailed = true;
     }
-    if (e.readAhead && !e.writeFailed) {
-        readBlock(e, static_cast<uint64_t>(e.impulseFrames) + e.blockFrames);
+    if (worker == (e.workers > 1 ? 1u : 0u) && f.readAhead) {
+        readAhead(f, e.shape);
+    }
+}
+
+void workerTask(void* context, unsigned worker) {
+    auto& e = *static_cast<Engine*>(context);
+    if (worker <= 1) {
+        fileWork(e, worker);
+    }
+    for (;;) {
+        const unsigned taken = e.nextPiece.fetch_add(1, std::memory_order_relaxed);
+        if (taken >= e.shape.plan.pieces) {
+            return;
+        }
+        computePiece(e, e.pieceOrder[taken], e.scratch[worker]);
     }
 }
 
 // Moves on to the next block: the windows slide by one block, back to the buffers' start
-// when the next block and the one read ahead after it would overrun.
+// when the next block, the one read ahead after it and the margin would overrun.
 void slideWindow(Engine& e) {
-    e.blockStart += e.blockFrames;
-    e.windowStart += e.blockFrames;
-    const uint64_t held = static_cast<uint64_t>(e.impulseFrames) + e.blockFrames;
-    if (e.windowStart + held + e.blockFrames > e.windowCapacity) {
-        for (uint32_t c = 0; c < e.inputChannels; ++c) {
-            memmove(e.window[c].data, e.window[c].data + e.windowStart,
-                    static_cast<size_t>(held) * sizeof(float));
+    const BlockPlan& plan = e.shape.plan;
+    e.blockStart += plan.blockFrames;
+    e.windowStart += plan.blockFrames;
+    const uint64_t held = static_cast<uint64_t>(e.shape.impulseFrames) + plan.blockFrames;
+    if (e.windowStart + held + plan.blockFrames + plan.windowMargin > plan.windowCapacity) {
+        for (uint32_t c = 0; c < e.shape.inputChannels; ++c) {
+            float* window = floats(e.window[c]);
+            memmove(window, window + e.windowStart, static_cast<size_t>(held) * sizeof(float));
         }
         e.windowStart = 0;
     }
 }
 
 ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
-    const uint64_t totalFrames = e.inputFrames + e.impulseFrames;
-    startProgress(*e.progress, progressCount(totalFrames));
-    readBlock(e, e.impulseFrames); // the first block's own input frames
-    uint64_t computed = 0;         // output frames computed, in whole blocks
-    uint32_t count = 0;            // frames of the last computed block that belong to the output
+    const BlockPlan& plan = e.shape.plan;
+    BlockFiles& f = e.files;
+    const uint64_t n = e.shape.impulseFrames;
+    const uint64_t totalFrames = e.shape.inputFrames + n;
+    startProgress(*f.progress, progressCount(totalFrames));
+    readAhead(f, e.shape); // the first block's own input frames
+    placeReadFrames(e, n);
+    uint64_t computed = 0; // output frames computed, in whole blocks
+    uint32_t count = 0;    // frames of the last computed block that belong to the output
     for (uint64_t block = 0;; ++block) {
-        e.writeFrom = block == 0 ? nullptr : e.output;
-        e.writeCount = count;
-        e.output = e.outputBlocks[block % 2].data;
-        count = static_cast<uint32_t>(std::min<uint64_t>(e.blockFrames, totalFrames - computed));
-        e.readAhead = computed + count < totalFrames;
+        f.writeFrom = block == 0 ? nullptr : e.output;
+        f.writeCount = count;
+        e.output = floats(e.outputBlocks[block % 2]);
+        count = static_cast<uint32_t>(std::min<uint64_t>(plan.blockFrames, totalFrames - computed));
+        f.readAhead = computed + count < totalFrames;
+        orderPieces(e);
         e.nextPiece.store(0, std::memory_order_relaxed); // published by the pool's release
         runOnAllWorkers(pool);
-        if (e.writeFailed) {
+        if (f.writeFailed) {
             return convolveWriteFailed;
         }
         computed += count;
         if (computed == totalFrames) {
             break;
         }
+        placeReadFrames(e, n + plan.blockFrames);
         slideWindow(e);
         if (stopRequested(stop)) {
             break; // the frames computed so far still go to the file
         }
     }
-    if (!writeBlock(e, e.output, count)) {
+    if (!writeBlock(f, e.output, count)) {
         return convolveWriteFailed;
     }
     return computed == totalFrames ? convolveCompleted : convolveStopped;
+}
+
+bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels) {
+    Shape& s = e.shape;
+    const BlockPlan& plan = s.plan;
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        if (!allocateAligned(e.window[c], plan.windowCapacity, sizeof(float))) {
+            return false;
+        }
+    }
+    if (!allocateAligned(e.files.read, plan.blockFrames * s.inputChannels, sizeof(float)) ||
+        !allocateAligned(e.outputBlocks[0], plan.blockFrames * s.outputChannels, sizeof(float)) ||
+        !allocateAligned(e.outputBlocks[1], plan.blockFrames * s.outputChannels, sizeof(float)) ||
+        !allocateAligned(e.rowFrom, plan.rowCount, sizeof(uint32_t))) {
+        return false;
+    }
+    auto* rowFrom = static_cast<uint32_t*>(e.rowFrom.data);
+    for (uint32_t r = 0; r < plan.rowCount; ++r) {
+        // Row r is tile row r mod S from column r div S on.
+        rowFrom[r] = (r % plan.laneFrames) * plan.tileStride + r / plan.laneFrames;
+    }
+    const uint64_t tileFloats = static_cast<uint64_t>(plan.tileRows) * plan.tileStride;
+    for (unsigned w = 0; w < e.workers; ++w) {
+        WorkerScratch& scratch = e.scratch[w];
+        if (!allocateAligned(scratch.tile, tileFloats, sizeof(float)) ||
+            !allocateAligned(scratch.rows[0], static_cast<uint64_t>(plan.rowCount) * s.lanes,
+                             sizeof(float)) ||
+            !allocateAligned(scratch.rows[1], static_cast<uint64_t>(plan.rowCount) * s.lanes,
+                             sizeof(float))) {
+            return false;
+        }
+        for (uint32_t p = 0; p < s.outputChannels; ++p) {
+            if (!allocateAligned(scratch.sums[p], static_cast<uint64_t>(plan.laneFrames) * s.lanes,
+                                 sizeof(float))) {
+                return false;
+            }
+        }
+    }
+    const float* left = reversedImpulse;
+    const float* right = reversedImpulse;
+    if (impulseChannels == 2) {
+        // Each kernel walks one impulse channel with unit stride.
+        if (!allocateAligned(e.splitTaps[0], s.impulseFrames, sizeof(float)) ||
+            !allocateAligned(e.splitTaps[1], s.impulseFrames, sizeof(float))) {
+            return false;
+        }
+        for (uint32_t i = 0; i < s.impulseFrames; ++i) {
+            floats(e.splitTaps[0])[i] = reversedImpulse[2 * static_cast<size_t>(i)];
+            floats(e.splitTaps[1])[i] = reversedImpulse[2 * static_cast<size_t>(i) + 1];
+        }
+        left = floats(e.splitTaps[0]);
+        right = floats(e.splitTaps[1]);
+    }
+    s.passes[0] = ChannelPass{0, left, 0};
+    // The right output takes the right input channel when there is one, and the right
+    // impulse channel when there is one.
+    s.passes[1] = ChannelPass{s.inputChannels == 2 ? 1u : 0u, right, 1};
+    return true;
+}
+
+void releaseEngine(Engine& e) {
+    for (AlignedBuffer& b : e.window) {
+        releaseAligned(b);
+    }
+    for (AlignedBuffer& b : e.splitTaps) {
+        releaseAligned(b);
+    }
+    releaseAligned(e.rowFrom);
+    releaseAligned(e.files.read);
+    releaseAligned(e.outputBlocks[0]);
+    releaseAligned(e.outputBlocks[1]);
+    for (WorkerScratch& scratch : e.scratch) {
+        releaseAligned(scratch.tile);
+        releaseAligned(scratch.rows[0]);
+        releaseAligned(scratch.rows[1]);
+        releaseAligned(scratch.sums[0]);
+        releaseAligned(scratch.sums[1]);
+    }
 }
 
 } // namespace
@@ -337,62 +436,43 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
                             uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
                             StopCheck stop, const FastEngineSetup& setup) {
     Engine e{};
-    e.kernels = setup.kernels;
-    e.tile = setup.singleFma ? setup.kernels->singleFma : setup.kernels->doubleChain;
-    e.inputFrames = input->frames;
-    e.impulseFrames = impulseFrames;
-    e.inputChannels = input->channels;
-    e.outputChannels = e.inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
-    e.passCount = e.outputChannels;
-    e.skipSilence = setup.skipSilence;
-    e.lanes = setup.kernels->lanes;
-    e.input = input;
-    e.writer = output;
-    e.progress = &progress;
-    const uint64_t totalFrames = e.inputFrames + impulseFrames;
+    Shape& s = e.shape;
+    s.kernels = setup.kernels;
+    s.sumTile = setup.singleFma ? setup.kernels->singleFma : setup.kernels->doubleChain;
+    s.inputFrames = input->frames;
+    s.impulseFrames = impulseFrames;
+    s.inputChannels = input->channels;
+    s.outputChannels = outputChannelsFor(input->channels, impulseChannels);
+    s.skipSilence = setup.skipSilence;
+    s.lanes = setup.kernels->lanes;
+    e.files.input = input;
+    e.files.writer = output;
+    e.files.progress = &progress;
+    const uint64_t totalFrames = s.inputFrames + impulseFrames;
 
     unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
     threads =
-        static_cast<unsigned>(std::min<uint64_t>(threads, (totalFrames + e.lanes - 1) / e.lanes));
+        static_cast<unsigned>(std::min<uint64_t>(threads, (totalFrames + s.lanes - 1) / s.lanes));
     WorkerPool* pool = startWorkerPool(threads, workerTask, &e);
     if (pool == nullptr) {
         return convolveOutOfMemory;
     }
     e.workers = workerCount(pool);
-    e.pieces = e.workers == 1 ? 1 : e.workers * kPiecesPerWorker;
-    e.laneFrames = chooseLaneFrames(e, setup, totalFrames);
-    uint32_t tileTaps = setup.tileTaps;
-    if (tileTaps == 0) {
-        // A whole number of the kernel's unrolled steps, so no tile ends in a short loop.
-        const uint32_t group = setup.singleFma ? setup.kernels->singleGroup : 1;
-        tileTaps = kDefaultTileTaps - kDefaultTileTaps % group;
-    }
-    e.tileTaps = std::min(tileTaps, impulseFrames);
-    e.blockFrames = static_cast<uint64_t>(e.pieces) * e.lanes * e.laneFrames;
-    // The window, the block read ahead, and room to slide before moving back.
-    e.windowCapacity =
-        impulseFrames + 2 * e.blockFrames + std::max<uint64_t>(impulseFrames, e.blockFrames);
+    BlockPlanInput shape{};
+    shape.lanes = s.lanes;
+    shape.group = setup.singleFma ? setup.kernels->singleGroup : 1;
+    shape.termsPerMs =
+        setup.singleFma ? setup.kernels->singleTermsPerMs : setup.kernels->doubleTermsPerMs;
+    shape.impulseFrames = impulseFrames;
+    shape.passes = s.outputChannels;
+    shape.workers = e.workers;
+    shape.totalFrames = totalFrames;
+    shape.laneFrames = setup.laneFrames;
+    shape.tileTaps = setup.tileTaps;
+    s.plan = planBlocks(shape);
 
-    bool ready = allocateEngine(e);
-    if (ready && impulseChannels == 2) {
-        // Each kernel walks one impulse channel with unit stride.
-        ready = allocateFloats(e.splitTaps[0], impulseFrames) &&
-                allocateFloats(e.splitTaps[1], impulseFrames);
-        if (ready) {
-            for (uint32_t i = 0; i < impulseFrames; ++i) {
-                e.splitTaps[0].data[i] = reversedImpulse[2 * static_cast<size_t>(i)];
-                e.splitTaps[1].data[i] = reversedImpulse[2 * static_cast<size_t>(i) + 1];
-            }
-        }
-    }
     ConvolveResult result = convolveOutOfMemory;
-    if (ready) {
-        const float* left = impulseChannels == 2 ? e.splitTaps[0].data : reversedImpulse;
-        const float* right = impulseChannels == 2 ? e.splitTaps[1].data : reversedImpulse;
-        e.passes[0] = ChannelPass{0, left, 0};
-        // The right output takes the right input channel when there is one, and the right
-        // impulse channel when there is one.
-        e.passes[1] = ChannelPass{e.inputChannels == 2 ? 1u : 0u, right, 1};
+    if (allocateEngine(e, reversedImpulse, impulseChannels)) {
         result = runBlocks(e, pool, stop);
     }
     stopWorkerPool(pool);

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 
-#include "convolution/Convolve.h"
+#include "convolution/EngineSupport.h"
+#include "convolution/JobProgress.h"
 #include "convolution/SumKernels.h"
+#include "wav/WavReader.h"
+#include "wav/WavWriter.h"
 
 struct FastEngineSetup {
     const SumKernels* kernels; // the instruction set's kernels

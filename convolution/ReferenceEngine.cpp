@@ -1,11 +1,11 @@
 // The literal engine. It is deliberately plain: the delay line is an array that moves by
 // one frame for every output frame, the move folded into the multiply-add loop, and each
 // output frame goes to the writer on its own. Faster paths are tested against it.
+#include "convolution/ReferenceEngine.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "convolution/Convolve.h"
-#include "convolution/EngineSupport.h"
 #include "convolution/TermArithmetic.h"
 
 namespace {

@@ -1,6 +1,9 @@
 #include "convolution/WorkerPool.h"
 
+#include "convolution/CpuFeatures.h"
+
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -9,11 +12,13 @@
 
 namespace {
 
-// Loads of a shared counter before a waiting thread goes to sleep. A block's hand-over is
-// short (the caller reads and writes the files in between), so a brief spin usually catches
-// it, and the sleep and wake-up of a futex, tens of microseconds on a busy machine, are
-// only paid when the wait is long.
-constexpr int kSpins = 20000;
+// How long a waiting thread watches a shared counter before it goes to sleep. A block's
+// hand-over is short (tens of microseconds: the workers finish within a piece of each other,
+// then the caller moves the window), so a spin this long catches nearly all of them, and the
+// sleep and wake-up of a futex, 50 to 100 microseconds on a busy machine and paid at every
+// block, are left to the long waits (a stalled file, a stopped job).
+constexpr std::chrono::microseconds kSpinTime{500};
+constexpr int kChecksPerClockRead = 64; // the clock costs more than a look at the counter
 
 } // namespace
 
@@ -35,11 +40,15 @@ namespace {
 // Spins, then sleeps on `sleeper`, until ready() holds.
 template <typename Ready>
 void waitFor(WorkerPool* pool, std::condition_variable& sleeper, Ready ready) {
-    for (int i = 0; i < kSpins; ++i) {
-        if (ready()) {
-            return;
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    do {
+        for (int i = 0; i < kChecksPerClockRead; ++i) {
+            if (ready()) {
+                return;
+            }
+            relaxWhileSpinning();
         }
-    }
+    } while (std::chrono::steady_clock::now() < until);
     std::unique_lock<std::mutex> hold(pool->lock);
     sleeper.wait(hold, ready);
 }

@@ -18,7 +18,8 @@ inline std::vector<EngineVariant> enginesOnThisCpu() {
     const EngineVariant all[] = {
         {enginePathPortable, false, "portable"},   {enginePathAvx2, false, "avx2-fma"},
         {enginePathAvx2, true, "avx2-double"},     {enginePathAvx512, false, "avx512-fma"},
-        {enginePathAvx512, true, "avx512-double"},
+        {enginePathAvx512, true, "avx512-double"}, {enginePathNeon, false, "neon-fma"},
+        {enginePathNeon, true, "neon-double"},
     };
     std::vector<EngineVariant> out;
     for (const EngineVariant& v : all) {

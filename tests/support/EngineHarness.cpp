@@ -1,5 +1,6 @@
 #include "tests/support/EngineHarness.h"
 
+#include "convolution/ReferenceEngine.h"
 #include "convolution/TermArithmetic.h"
 #include "wav/SampleConversion.h"
 

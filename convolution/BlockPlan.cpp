@@ -1,0 +1,83 @@
+#include "convolution/BlockPlan.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kBlockMilliseconds = 4.0; // aimed work per block: progress every few ms
+// Longest block accepted to keep S at kPreferredLaneFrames: a stop is looked at between
+// blocks and must be seen within 50 ms.
+constexpr double kLongestBlockMilliseconds = 25.0;
+// Each tile's transposition and row copies cost about (lanes x S + K) / (S x K) of its
+// multiply-adds, so S wants to be large: below this it costs a few percent.
+constexpr uint64_t kPreferredLaneFrames = 192;
+constexpr uint64_t kLargestLaneFrames = 2048; // bounds the sums per worker
+// Bounds the block, and with it the input, output and window buffers, when the impulse is
+// short and every block is quick anyway (2^17 stereo frames: 1 MiB per buffer).
+constexpr uint64_t kLargestBlockFrames = uint64_t{1} << 17;
+constexpr uint32_t kDefaultTileTaps = 2048; // sums stay in registers across this many taps
+
+uint64_t roundUp(uint64_t value, uint64_t step) {
+    return (value + step - 1) / step * step;
+}
+
+// S and the pieces per block: enough work per piece to make the transposition and the
+// hand-over between threads cheap, little enough that a block takes a few milliseconds, so
+// progress moves and a stop is seen promptly. With long impulses a block of two pieces per
+// worker would take too long at a good S; one piece per worker then keeps S up. Never more
+// than the job needs.
+void chooseSplit(const BlockPlanInput& in, uint64_t& laneFrames, unsigned& pieces) {
+    const double termsPerFrame = static_cast<double>(in.lanes) * in.impulseFrames * in.passes;
+    const auto framesFor = [&](unsigned blockPieces, double blockMs) {
+        const double piecesPerMs = static_cast<double>(in.workers) / blockPieces;
+        const double frames = in.termsPerMs * blockMs * piecesPerMs / termsPerFrame;
+        return frames < 1.0 ? uint64_t{1} : static_cast<uint64_t>(frames);
+    };
+    pieces = in.workers <= 1 ? 1 : in.workers * kPiecesPerWorker;
+    if (pieces > in.workers &&
+        framesFor(pieces, kLongestBlockMilliseconds) < kPreferredLaneFrames) {
+        pieces = in.workers;
+    }
+    uint64_t frames = framesFor(pieces, kBlockMilliseconds);
+    frames = std::max(frames,
+                      std::min(kPreferredLaneFrames, framesFor(pieces, kLongestBlockMilliseconds)));
+    const uint64_t perLane = static_cast<uint64_t>(pieces) * in.lanes;
+    frames = std::min(frames, kLargestLaneFrames);
+    frames = std::min(frames, std::max<uint64_t>(1, kLargestBlockFrames / perLane));
+    if (frames > in.group) {
+        frames -= frames % in.group; // whole register blocks only
+    }
+    frames = std::min(frames, (in.totalFrames + perLane - 1) / perLane);
+    laneFrames = std::max<uint64_t>(frames, 1);
+}
+
+} // namespace
+
+uint32_t tileColumns(uint32_t lanes, uint32_t laneFrames, uint32_t taps) {
+    const uint64_t columns = lanes + (static_cast<uint64_t>(taps) + laneFrames - 2) / laneFrames;
+    return static_cast<uint32_t>(roundUp(columns, lanes));
+}
+
+BlockPlan planBlocks(const BlockPlanInput& in) {
+    BlockPlan plan{};
+    uint64_t laneFrames = 0;
+    chooseSplit(in, laneFrames, plan.pieces);
+    plan.laneFrames = in.laneFrames != 0 ? in.laneFrames : static_cast<uint32_t>(laneFrames);
+    uint32_t taps = in.tileTaps;
+    if (taps == 0) {
+        // A whole number of the kernel's unrolled steps, so no tile ends in a short loop.
+        taps = kDefaultTileTaps - kDefaultTileTaps % in.group;
+    }
+    plan.tileTaps = std::min(taps, in.impulseFrames);
+    plan.blockFrames = static_cast<uint64_t>(plan.pieces) * in.lanes * plan.laneFrames;
+    plan.tileRows = static_cast<uint32_t>(roundUp(plan.laneFrames, in.lanes));
+    plan.tileStride = tileColumns(in.lanes, plan.laneFrames, plan.tileTaps);
+    plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
+    // A tile of the last piece reads at most lanes x S + lanes floats past the current
+    // block's N + B samples (its unused rows and columns); keep that inside the buffer.
+    plan.windowMargin = static_cast<uint64_t>(in.lanes) * (plan.laneFrames + 1);
+    const uint64_t n = in.impulseFrames;
+    plan.windowCapacity =
+        n + 2 * plan.blockFrames + plan.windowMargin + std::max<uint64_t>(n, plan.blockFrames);
+    return plan;
+}

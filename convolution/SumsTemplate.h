@@ -1,0 +1,165 @@
+// The half of the kernels that is the same for every instruction set, written once over a
+// small vector type V (see VectorAvx512.h for what it provides): the exact double chain, the
+// sweep of a tile's sums in register blocks, the transposition of a window block by block,
+// the copying of rows out of a transposed tile, and the table a kernel file exports. Each kernel
+// file adds only its vector type, its single-precision kernel and its block transposition.
+//
+// Include only from a kernel file (SumsAvx512.cpp, ...), after its vector type. Everything
+// here lives in an unnamed namespace: each kernel file is built with its own instruction-set
+// flags, and a function shared between two of them (an inline function or a template with
+// one name in both) could be the copy the linker keeps for both, and then run on a CPU
+// without the instructions. For the same reason nothing here instantiates a standard-library
+// function template.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "convolution/SumKernels.h"
+
+namespace {
+
+// One register block of sums through all taps: what a kernel's `group<Group>` does.
+using GroupKernel = void (*)(const float* rows, const float* taps, uint32_t tapCount, float* sums,
+                             RowCopy& copy);
+
+// A kernel's hold on a RowCopy (SumKernels.h) while it runs: the fields it needs in
+// registers, since the row stores could otherwise (as far as the compiler knows) change them.
+template <typename V> struct RowCopier {
+    const float* tile;    // the transposed window
+    const uint32_t* from; // where the next row starts in the tile
+    float* rows;          // where the next row goes
+    uint32_t left;        // rows still to copy
+
+    explicit RowCopier(const RowCopy& copy)
+        : tile(copy.tile), from(copy.from + copy.next),
+          rows(copy.rows + static_cast<size_t>(copy.next) * V::kLanes), left(copy.end - copy.next) {
+    }
+
+    // Row k after the next one: one unaligned load, one aligned store.
+    void copy(uint32_t k) const {
+        V::store(rows + static_cast<size_t>(k) * V::kLanes, V::loadUnaligned(tile + from[k]));
+    }
+    // Moves on by `count` copied rows.
+    void advance(uint32_t count) {
+        from += count;
+        rows += static_cast<size_t>(count) * V::kLanes;
+        left -= count;
+    }
+    // Hands back what is left.
+    void finish(RowCopy& copy) const { copy.next = copy.end - left; }
+};
+
+// A CopyRows: the rows of `copy` not copied yet.
+template <typename V> void copyRows(RowCopy& copy) {
+    RowCopier<V> copier(copy);
+    for (uint32_t k = 0; k < copier.left; ++k) {
+        copier.copy(k);
+    }
+    copier.advance(copier.left);
+    copier.finish(copy);
+}
+
+// The double chain, the definition itself: each product of two floats is exact in double, so
+// one fused double multiply-add rounds the same exact value that a separate multiply and add
+// would; the sum is then rounded to float before the next term. Each lane's row is taken
+// kDoubleLanes floats at a time.
+template <typename V> struct DoubleChain {
+    static constexpr uint32_t kLanes = V::kLanes;
+    static constexpr int kGroup = V::kDoubleGroup; // enough chains to hide the conversions
+
+    // Leaves `copy` to the caller: the double chain is slow enough that copying apart costs
+    // little.
+    template <int Group>
+    static void group(const float* rows, const float* taps, uint32_t tapCount, float* sums,
+                      RowCopy&) {
+        constexpr uint32_t kParts = V::kLanes / V::kDoubleLanes;
+        typename V::Doubles acc[Group][kParts];
+        for (int j = 0; j < Group; ++j) {
+            for (uint32_t p = 0; p < kParts; ++p) {
+                acc[j][p] = V::widen(sums + j * V::kLanes + p * V::kDoubleLanes);
+            }
+        }
+        for (uint32_t t = 0; t < tapCount; ++t) {
+            const typename V::Doubles tap = V::broadcastDouble(static_cast<double>(taps[t]));
+            for (int j = 0; j < Group; ++j) {
+                const float* row = rows + static_cast<size_t>(t + j) * V::kLanes;
+                for (uint32_t p = 0; p < kParts; ++p) {
+                    acc[j][p] = V::roundToFloat(
+                        V::fusedStepDouble(tap, V::widen(row + p * V::kDoubleLanes), acc[j][p]));
+                }
+            }
+        }
+        for (int j = 0; j < Group; ++j) {
+            for (uint32_t p = 0; p < kParts; ++p) {
+                V::narrow(sums + j * V::kLanes + p * V::kDoubleLanes, acc[j][p]);
+            }
+        }
+    }
+};
+
+// The smaller register blocks, 1 ... Group - 1 sums, for what is left of a tile's sums after
+// whole blocks.
+template <typename Kernel, int... Sizes>
+GroupKernel remainderKernel(uint32_t size, std::integer_sequence<int, Sizes...>) {
+    static constexpr GroupKernel kTable[] = {nullptr, &Kernel::template group<Sizes + 1>...};
+    return kTable[size];
+}
+
+// A SumTile: whole register blocks of Kernel::kGroup sums, then one smaller block.
+template <typename Kernel>
+void sumTile(const float* rows, const float* taps, uint32_t tapCount, float* sums, uint32_t sumRows,
+             RowCopy& copy) {
+    constexpr int kGroup = Kernel::kGroup;
+    uint32_t j = 0;
+    for (; j + kGroup <= sumRows; j += kGroup) {
+        Kernel::template group<kGroup>(rows + static_cast<size_t>(j) * Kernel::kLanes, taps,
+                                       tapCount, sums + static_cast<size_t>(j) * Kernel::kLanes,
+                                       copy);
+    }
+    if (j < sumRows) {
+        remainderKernel<Kernel>(sumRows - j, std::make_integer_sequence<int, kGroup - 1>{})(
+            rows + static_cast<size_t>(j) * Kernel::kLanes, taps, tapCount,
+            sums + static_cast<size_t>(j) * Kernel::kLanes, copy);
+    }
+}
+
+// A TransposeTile made of one instruction set's lanes x lanes block: Block(window,
+// windowStride, tile, tileStride) sets tile[r * tileStride + c] = window[c * windowStride + r]
+// for r, c < lanes.
+template <uint32_t Lanes, void (*Block)(const float*, size_t, float*, size_t)>
+void transposeTile(const float* window, size_t windowStride, uint32_t rows, uint32_t columns,
+                   float* tile, size_t tileStride) {
+    for (uint32_t c = 0; c < columns; c += Lanes) {
+        for (uint32_t r = 0; r < rows; r += Lanes) {
+            Block(window + c * windowStride + r, windowStride, tile + r * tileStride + c,
+                  tileStride);
+        }
+    }
+}
+
+// The table a kernel file exports. Single is the file's single-precision kernel (with its
+// kLanes, kGroup and group<Group>), or void where the instruction set has none.
+template <typename V, typename Single, void (*Block)(const float*, size_t, float*, size_t)>
+constexpr SumKernels kernelTable(double singleTermsPerMs, double doubleTermsPerMs) {
+    SumKernels table{};
+    table.lanes = V::kLanes;
+    if constexpr (!std::is_void<Single>::value) {
+        static_assert(Single::kLanes == V::kLanes, "one layout per instruction set");
+        table.singleFma = &sumTile<Single>;
+        table.singleGroup = Single::kGroup;
+    } else {
+        table.singleFma = nullptr;
+        table.singleGroup = 1;
+    }
+    table.doubleChain = &sumTile<DoubleChain<V>>;
+    table.transpose = &transposeTile<V::kLanes, Block>;
+    table.copyRows = &copyRows<V>;
+    table.singleTermsPerMs = singleTermsPerMs;
+    table.doubleTermsPerMs = doubleTermsPerMs;
+    return table;
+}
+
+} // namespace

@@ -1,0 +1,40 @@
+// Advanced SIMD (NEON) vectors of 64-bit ARM, as the kernels (SumsTemplate.h) and the
+// benchmark's peak loop use them: 4 floats, 2 doubles. Every AArch64 processor has them.
+// Include only from kernel files, never from a header other files include: see
+// SumsTemplate.h for why everything here is file-local.
+#pragma once
+
+#include <cstdint>
+
+#include <arm_neon.h>
+
+namespace {
+
+struct Neon {
+    using Floats = float32x4_t;
+    using Doubles = float64x2_t;
+    static constexpr uint32_t kLanes = 4;
+    static constexpr uint32_t kDoubleLanes = 2;
+    static constexpr int kDoubleGroup = 6; // 12 double accumulators of the 32 registers
+
+    // NEON loads and stores take any alignment.
+    static Floats load(const float* p) { return vld1q_f32(p); }
+    static Floats loadUnaligned(const float* p) { return vld1q_f32(p); }
+    static void store(float* p, Floats v) { vst1q_f32(p, v); }
+    static Floats broadcast(float x) { return vdupq_n_f32(x); }
+    static Floats add(Floats a, Floats b) { return vaddq_f32(a, b); }
+    // a * b + c with one rounding (FMLA).
+    static Floats fusedStep(Floats a, Floats b, Floats c) { return vfmaq_f32(c, a, b); }
+
+    // kDoubleLanes floats from p, exactly, as doubles.
+    static Doubles widen(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
+    // Stores kDoubleLanes floats at p, each double rounded to float (to nearest, the
+    // default rounding mode).
+    static void narrow(float* p, Doubles v) { vst1_f32(p, vcvt_f32_f64(v)); }
+    static Doubles broadcastDouble(double x) { return vdupq_n_f64(x); }
+    static Doubles fusedStepDouble(Doubles a, Doubles b, Doubles c) { return vfmaq_f64(c, a, b); }
+    // Each double rounded to float and back: a running sum is a float after every term.
+    static Doubles roundToFloat(Doubles v) { return vcvt_f64_f32(vcvt_f32_f64(v)); }
+};
+
+} // namespace
