@@ -29,7 +29,7 @@ use_wine_prefix() {
 # instead, they would inherit CTest's pipes and keep it waiting until they end.
 start_wine() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "Preparo Wine in $WINEPREFIX ..."
+        echo "Setting up Wine in $WINEPREFIX ..."
         mkdir -p "$WINEPREFIX"
         DISPLAY= wineboot --init >/dev/null 2>&1
         wineserver --wait
@@ -54,14 +54,18 @@ start_display() {
     done
     # -noreset: otherwise the server resets whenever its last client leaves, and a client
     # connecting at that moment (the window manager, right after the readiness probe) fails.
-    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    # -r and the long repeat delay: no key repeats by itself when a loaded machine holds
+    # back the server between a simulated key's press and its release (a path typed into a
+    # chooser once came out as "build-windowws").
+    Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp -noreset -r -ardelay 30000 \
+        >/dev/null 2>&1 &
     xvfb_pid=$!
     local tries=0
     # Ready when it answers, not merely when its socket exists.
     until [ -e "/tmp/.X11-unix/X$number" ] && DISPLAY=":$number" xprop -root >/dev/null 2>&1; do
         tries=$((tries + 1))
         if ((tries > 100)) || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-            echo "Xvfb non parte" >&2
+            echo "Xvfb does not start" >&2
             return 1
         fi
         sleep 0.1
@@ -70,7 +74,7 @@ start_display() {
     local attempt log
     log=$(mktemp)
     for attempt in 1 2 3; do
-        ((attempt > 1)) && { echo "openbox, tentativo $attempt:" >&2; cat "$log" >&2; }
+        ((attempt > 1)) && { echo "openbox, attempt $attempt:" >&2; cat "$log" >&2; }
         openbox --sm-disable >"$log" 2>&1 &
         openbox_pid=$!
         tries=0
@@ -86,7 +90,7 @@ start_display() {
         wait "$openbox_pid" 2>/dev/null || true
         openbox_pid=
     done
-    echo "openbox non parte:" >&2
+    echo "openbox does not start:" >&2
     cat "$log" >&2
     rm -f "$log"
     return 1

@@ -3,8 +3,8 @@
 #include <shellapi.h>
 
 DialogServices platformDialogServices() {
-    return DialogServices{GetOpenFileNameA, MessageBoxA,    ShellExecuteA,
-                          createStopEvent,  closeStopEvent, startWorkerThread};
+    return DialogServices{GetOpenFileNameA, MessageBoxA,       ShellExecuteA, createStopEvent,
+                          closeStopEvent,   startWorkerThread, GetTickCount,  GetDoubleClickTime};
 }
 
 DialogServices dialogServices = platformDialogServices();

@@ -1,5 +1,7 @@
 #include "ui/FileChooser.h"
 
+#include <cstddef>
+
 #include <commdlg.h>
 
 #include "job/JobState.h"
@@ -17,6 +19,15 @@ constexpr DWORD kOutputFileFlags =
     OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_LONGNAMES | OFN_ENABLESIZING;
 static_assert(kExistingFileFlags == 0x00A01800, "flags of the input and impulse choosers");
 static_assert(kOutputFileFlags == 0x00A02802, "flags of the output chooser");
+
+// The request's original form (OPENFILENAME_SIZE_VERSION_400A) ends with lpTemplateName:
+// 76 bytes where pointers take 4, 136 where they take 8 (the pointers grow and the fields
+// between them are padded). The chooser checks lStructSize against the sizes it knows for
+// its own build, so a 64-bit program that claimed 76 bytes would have every request
+// refused.
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) ==
+                  (sizeof(void*) == 8 ? 136 : 76),
+              "the original OPENFILENAMEA form");
 
 } // namespace
 

@@ -9,6 +9,16 @@
 
 namespace {
 
+// What button 1004 remembers between presses; one dialog at a time.
+struct StartButtonMemory {
+    bool ending;        // a job's end is being shown: presses do nothing until the idle look
+    bool pressed;       // a press has been acted on since the dialog opened
+    DWORD lastPressMs;  // when, on the services' clock (compared by unsigned difference)
+    HWND focusParkedOn; // where a stop moved the focus off the button; null when it did not
+};
+
+StartButtonMemory startButton{};
+
 void copyField(HWND dialog, int id, char (&path)[kPathBytes]) {
     path[0] = '\0';
     GetDlgItemTextA(dialog, id, path, kPathBytes);
@@ -16,7 +26,9 @@ void copyField(HWND dialog, int id, char (&path)[kPathBytes]) {
 
 // The worker posts its message as its very last act, so the wait is short. Its stop event
 // is closed only once it has surely ended: a worker that outlived the wait may still look
-// at it, and the handle's number could by then name something else.
+// at it, and the handle's number could by then name something else. Such an event stays
+// open for the rest of the process. This is the only place the dialog closes a started
+// job's event, whether the job ended by itself, was stopped, or the dialog is closing.
 void releaseWorker() {
     const int ended = waitForThread(jobState.workerThread, kWorkerWaitMs);
     closeThreadHandle(jobState.workerThread);
@@ -29,7 +41,52 @@ void releaseWorker() {
     jobState.running = 0;
 }
 
+// Players register the verbs they like: some offer "open" for .wav files but no "play".
+// The shell reports success with a value above 32; otherwise its default verb is asked
+// for, once. If that fails too, nothing more happens.
+void playOutput(HWND dialog) {
+    const HINSTANCE played = dialogServices.shellExecute(dialog, kPlayVerb, jobState.outputPath,
+                                                         nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(played) <= 32) {
+        dialogServices.shellExecute(dialog, nullptr, jobState.outputPath, nullptr, nullptr,
+                                    SW_SHOWNORMAL);
+    }
+}
+
+// The focus a stop moved to the next tab stop goes back to the button, unless the user
+// has put it somewhere else meanwhile (or another program has it: then the dialog is not
+// active, no control of it has the focus, and taking it back would steal it).
+void giveFocusBack(HWND dialog) {
+    const HWND button = GetDlgItem(dialog, ID_START);
+    if (startButton.focusParkedOn != nullptr && GetFocus() == startButton.focusParkedOn &&
+        IsWindowEnabled(button)) {
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+    }
+    startButton.focusParkedOn = nullptr;
+}
+
 } // namespace
+
+void resetStartButton() {
+    startButton = StartButtonMemory{};
+}
+
+void pressStartButton(HWND dialog) {
+    if (startButton.ending) {
+        return;
+    }
+    const DWORD now = dialogServices.clockMs();
+    if (startButton.pressed && now - startButton.lastPressMs < dialogServices.doubleClickTimeMs()) {
+        return;
+    }
+    startButton.pressed = true;
+    startButton.lastPressMs = now;
+    if (jobState.running == 0) {
+        startJob(dialog);
+    } else {
+        requestStop(dialog);
+    }
+}
 
 void startJob(HWND dialog) {
     // The job works on these copies; the fields may change while it runs.
@@ -59,13 +116,17 @@ void startJob(HWND dialog) {
 
 void requestStop(HWND dialog) {
     signalStopEvent(jobState.stopEvent);
-    EnableWindow(GetDlgItem(dialog, ID_START), FALSE);
+    startButton.focusParkedOn = enableStartButton(dialog, false);
 }
 
 void endJob(HWND dialog, uint32_t message) {
     if (jobState.running == 0) {
         return;
     }
+    // From here until the idle look the button still reads "&Ferma" but names no job. It
+    // can be pressed: a box opened from inside a file chooser's loop, or the shell while
+    // it looks for a player, hands clicks back to the dialog.
+    startButton.ending = true;
     releaseWorker();
     // While a box is up the dialog keeps its running look; the idle look returns after.
     if (message == WM_JOB_FAILED) {
@@ -75,12 +136,13 @@ void endJob(HWND dialog, uint32_t message) {
                                                          MB_YESNO | MB_DEFBUTTON1);
         if (answer == IDYES) {
             // outputPath is the job's own copy: the file it wrote, whatever the field says now.
-            dialogServices.shellExecute(dialog, kPlayVerb, jobState.outputPath, nullptr, nullptr,
-                                        SW_SHOWNORMAL);
+            playOutput(dialog);
         }
     }
     // A stopped job was the user's own wish: no box.
     setRunningLook(dialog, false);
+    startButton.ending = false;
+    giveFocusBack(dialog);
 }
 
 void closeDialog(HWND dialog) {

@@ -22,6 +22,7 @@ namespace {
 void(WINAPI* volatile const commonControlsImport)() = InitCommonControls;
 
 void initialise(HWND dialog) {
+    resetStartButton();
     SendDlgItemMessageA(dialog, ID_INPUT_PATH, EM_LIMITTEXT, kPathBytes, 0);
     SendDlgItemMessageA(dialog, ID_IMPULSE_PATH, EM_LIMITTEXT, kPathBytes, 0);
     SendDlgItemMessageA(dialog, ID_OUTPUT_PATH, EM_LIMITTEXT, kPathBytes, 0);
@@ -54,11 +55,7 @@ void command(HWND dialog, int id) {
         browse(dialog, ID_OUTPUT_PATH, chooseOutputFile);
         break;
     case ID_START:
-        if (jobState.running == 0) {
-            startJob(dialog);
-        } else {
-            requestStop(dialog);
-        }
+        pressStartButton(dialog);
         break;
     default:
         break;
@@ -87,6 +84,20 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_CLOSE:
         closeDialog(dialog);
+        break;
+    case WM_QUERYENDSESSION:
+        // Logging off or shutting down is always allowed: a running job is stopped and
+        // its file finished when the session really ends. A dialog procedure answers
+        // through DWLP_MSGRESULT and returns TRUE to say it has answered.
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_ENDSESSION:
+        // Once this returns, the system may end the process at any moment; a job cut off
+        // there would leave its output with both size fields at 0. wParam is FALSE when
+        // the session goes on after all (another program refused to end).
+        if (wParam != FALSE) {
+            closeDialog(dialog);
+        }
         break;
     case WM_DESTROY:
         KillTimer(dialog, kTimerId);

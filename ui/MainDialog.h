@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Handles the dialog's messages; returns 0 for every one, WM_INITDIALOG included, so the
-// platform sets no initial focus.
+// platform sets no initial focus. The one exception is WM_QUERYENDSESSION, answered TRUE
+// (the session may end).
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the dialog from template 101 of the running program, with no owner, until it is

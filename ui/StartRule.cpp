@@ -2,6 +2,7 @@
 
 #include "job/JobState.h"
 #include "ui/DialogIds.h"
+#include "ui/RunningLook.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ void updateStartButton(HWND dialog) {
     // Whether the output exists does not matter: the job creates or replaces it.
     lastRuleResult = namesExistingFile(input) && namesExistingFile(impulse) && output[0] != '\0';
     if (jobState.running == 0) {
-        EnableWindow(GetDlgItem(dialog, ID_START), lastRuleResult ? TRUE : FALSE);
+        enableStartButton(dialog, lastRuleResult);
     }
 }
 

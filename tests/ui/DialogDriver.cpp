@@ -55,6 +55,19 @@ int barPosition(HWND dialog) {
     return ::testing::AssertionSuccess();
 }
 
+void putFocusOn(HWND dialog, int id) {
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+
+int focusedControl(DWORD dialogThreadId) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(dialogThreadId, &info) || info.hwndFocus == nullptr) {
+        return 0;
+    }
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
 bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     while (!condition()) {

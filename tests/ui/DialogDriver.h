@@ -38,6 +38,11 @@ int barPosition(HWND dialog);
 // A click on a button: only a visible, enabled button can be pressed.
 ::testing::AssertionResult press(HWND dialog, int id);
 
+// Moves the keyboard focus to a control, as Tab or a click would (on the dialog's thread).
+void putFocusOn(HWND dialog, int id);
+// The id of the control that has the keyboard focus on the dialog's thread; 0 when none.
+int focusedControl(DWORD dialogThreadId);
+
 // Polls condition until it holds or timeoutMs passes; true when it held.
 bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
 

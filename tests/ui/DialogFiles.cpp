@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
+#include "tests/support/EngineHarness.h"
 #include "tests/support/TestFiles.h"
+#include "wav/SampleConversion.h"
 
 namespace {
 
@@ -84,4 +84,35 @@ int64_t finishedStereoBytes(const std::string& path) {
         return -1;
     }
     return dataSize;
+}
+
+::testing::AssertionResult startOfFullResult(const std::string& output, const std::string& input,
+                                             const std::string& impulse) {
+    const int64_t bytes = finishedStereoBytes(output);
+    if (bytes <= 0) {
+        return ::testing::AssertionFailure() << output << " holds no finished frames";
+    }
+    const size_t frames = static_cast<size_t>(bytes / 4);
+    const Bytes inputFile = readFileBytes(input);
+    const Bytes impulseFile = readFileBytes(impulse);
+    const uint16_t inputChannels = static_cast<uint16_t>(inputFile[22] | inputFile[23] << 8);
+    const uint32_t impulseChannels = impulseFile[22] | impulseFile[23] << 8;
+    // Output frame m depends on input frames before m only, so the first frames of the
+    // full result are those of a job on the input's first frames: a short computation
+    // even when the whole job would take hours.
+    std::vector<int16_t> inputStart = samplesAfterHeader(inputFile);
+    inputStart.resize(std::min(inputStart.size(), frames * inputChannels));
+    std::vector<float> taps;
+    for (int16_t sample : samplesAfterHeader(impulseFile)) {
+        taps.push_back(sampleToFloat(sample));
+    }
+    const EngineRun full =
+        runEngine(engineWith(EngineOptions{}), inputChannels, inputStart, impulseChannels, taps);
+    const std::vector<int16_t> written = samplesAfterHeader(readFileBytes(output));
+    if (full.result != convolveCompleted || full.samples.size() < written.size() ||
+        !std::equal(written.begin(), written.end(), full.samples.begin())) {
+        return ::testing::AssertionFailure()
+               << output << ": its " << frames << " frames are not the start of the full result";
+    }
+    return ::testing::AssertionSuccess() << frames << " frames";
 }

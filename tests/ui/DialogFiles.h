@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include <gtest/gtest.h>
+
 struct DialogFiles {
     std::string input;       // 2000 frames, mono
     std::string impulse;     // 100 frames, stereo
@@ -22,3 +24,8 @@ constexpr uint32_t kShortOutputBytes = (2000 + 100) * 4; // stereo, M + N frames
 // A finished output: stereo, and its header counts exactly the sample bytes that follow.
 // Returns those bytes, or -1 (with the reason in the test log) when the file is not so.
 int64_t finishedStereoBytes(const std::string& path);
+
+// The output is a finished stereo WAV holding at least one frame, and its frames are the
+// first frames of what the complete job on input and impulse writes.
+::testing::AssertionResult startOfFullResult(const std::string& output, const std::string& input,
+                                             const std::string& impulse);

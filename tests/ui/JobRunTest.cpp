@@ -1,12 +1,16 @@
 // Jobs started from the dialog: the running look, the bar, each way a job can end, the
-// stop button, closing during a job, and jobs that cannot start.
+// stop button, closing during a job or the session, presses in quick succession or while
+// a job's end is shown, the keyboard focus, and jobs that cannot start.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include "job/JobState.h"
 #include "tests/ui/DialogDriver.h"
@@ -35,6 +39,26 @@ constexpr char kDoneQuestion[] = "Fatto! Vuoi ascoltare il file prodotto?";
 
 bool engineIsUnderWay() {
     return jobState.progress.active.load() == 1 && jobState.progress.done.load() > 0;
+}
+
+constexpr int64_t kLongOutputBytes = ((int64_t{1} << 22) + 65536) * 4;
+
+// On the dialog's thread, inside a stand-in's modal call: hands the thread's messages to
+// their windows, as the platform's own modal loop does, until condition holds.
+bool pumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 30000) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
 }
 
 // ---- The bar ----
@@ -133,6 +157,50 @@ TEST_F(FinishedJob, YesPlaysTheFileTheJobWroteEvenIfTheFieldChangedMeanwhile) {
     EXPECT_FALSE(std::filesystem::exists(pickedLater));
 }
 
+TEST_F(FinishedJob, YesAsksForTheDefaultVerbOnceWhenPlayFails) {
+    struct Case {
+        const char* what;
+        std::vector<INT_PTR> shellResults; // what the shell answers, call by call
+        size_t calls;
+    };
+    const Case cases[] = {
+        {"play works", {42}, 1},
+        {"33 is the first success", {33}, 1},
+        {"no program for play", {SE_ERR_NOASSOC, 42}, 2},
+        {"32 is the last failure", {32, 42}, 2},
+        {"no program for either", {SE_ERR_NOASSOC, SE_ERR_NOASSOC}, 2},
+    };
+    const DialogFiles& files = dialogFiles();
+    size_t boxes = 0;
+    size_t shells = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string output = freshOutputPath("verbo");
+        ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
+        for (INT_PTR result : c.shellResults) {
+            answerNextShell(result);
+        }
+        answerNextBox(IDYES);
+        ASSERT_TRUE(press(dialog, ID_START));
+        ASSERT_TRUE(waitForBoxes(++boxes));
+        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        const auto requests = recorded().shells;
+        ASSERT_EQ(requests.size(), shells + c.calls);
+        EXPECT_TRUE(requests[shells].withVerb);
+        EXPECT_EQ(requests[shells].verb, "play");
+        if (c.calls == 2) {
+            EXPECT_FALSE(requests[shells + 1].withVerb) << "the second request has no verb";
+        }
+        for (; shells < requests.size(); ++shells) {
+            EXPECT_EQ(requests[shells].owner, dialog);
+            EXPECT_EQ(requests[shells].file, output);
+            EXPECT_FALSE(requests[shells].withParameters);
+            EXPECT_FALSE(requests[shells].withDirectory);
+            EXPECT_EQ(requests[shells].show, SW_SHOWNORMAL);
+        }
+    }
+}
+
 // ---- Jobs that fail ----
 
 using FailedJob = DialogTest;
@@ -203,7 +271,7 @@ TEST_F(StoppedJob, FermaDuringTheRunLeavesAFinishedPartialOutputAndANewJobCanRun
     EXPECT_EQ(recorded().eventsClosed, 1);
     const int64_t written = finishedStereoBytes(output);
     EXPECT_GT(written, 0);
-    EXPECT_LT(written, ((int64_t{1} << 22) + 65536) * 4);
+    EXPECT_LT(written, kLongOutputBytes);
 
     // The next job gets an event of its own and runs to its end.
     ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
@@ -230,6 +298,194 @@ TEST_F(StoppedJob, ClosingDuringAJobStopsItLeavesAFinishedFileAndEndsWithZero) {
     EXPECT_EQ(jobState.running.load(), 0);
     EXPECT_EQ(recorded().eventsClosed, 1);
     EXPECT_GT(finishedStereoBytes(output), 0);
+}
+
+TEST_F(StoppedJob, TheSessionEndingDuringAJobLeavesTheStartOfTheResultBeforeItIsDone) {
+    const DialogFiles& files = dialogFiles();
+    const std::string output = freshOutputPath("sessione");
+    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
+    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(waitFor(engineIsUnderWay));
+
+    // Asking, and a session that goes on after all (another program refused), change nothing.
+    EXPECT_EQ(SendMessageA(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    SendMessageA(dialog, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(lookOf(dialog), runningLook());
+    EXPECT_EQ(jobState.running.load(), 1);
+
+    // Once the session's end has been handled the system may end the process at any
+    // moment, so the file must be finished by then.
+    SendMessageA(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(startOfFullResult(output, files.longInput, files.longImpulse));
+    EXPECT_LT(finishedStereoBytes(output), kLongOutputBytes);
+    EXPECT_TRUE(waitFor([&] { return run.ended.load(); }, 5000)) << "the dialog should end";
+    EXPECT_EQ(close(), 0);
+    EXPECT_TRUE(recorded().boxes.empty());
+    EXPECT_EQ(recorded().eventsClosed, 1);
+}
+
+TEST_F(StoppedJob, TheFocusWaitsOnTheNextTabStopUntilTheIdleLookReturns) {
+    struct Case {
+        const char* what;
+        int focusedBefore; // when "&Ferma" is pressed
+        int whileStopping; // with the button disabled
+        int onceIdle;
+    };
+    const Case cases[] = {
+        {"the stop button had it", ID_START, ID_OUTPUT_PATH, ID_START},
+        {"another control had it", ID_INPUT_BROWSE, ID_INPUT_BROWSE, ID_INPUT_BROWSE},
+    };
+    const DialogFiles& files = dialogFiles();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(
+            fillPaths(dialog, files.longInput, files.longImpulse, freshOutputPath("fuoco")));
+        holdWorkers(); // so that the job cannot end before the focus is read
+        ASSERT_TRUE(press(dialog, ID_START));
+        putFocusOn(dialog, c.focusedBefore);
+        ASSERT_EQ(focusedControl(run.threadId), c.focusedBefore);
+        ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
+        EXPECT_EQ(lookOf(dialog), stoppingLook());
+        EXPECT_EQ(focusedControl(run.threadId), c.whileStopping);
+        releaseWorkers();
+        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        // The focus moves right after the look, on the dialog's thread.
+        EXPECT_TRUE(waitFor([&] { return focusedControl(run.threadId) == c.onceIdle; }, 5000))
+            << "the focus is on " << focusedControl(run.threadId);
+    }
+}
+
+// ---- Presses in quick succession, and presses while a job's end is shown ----
+
+using QuickPresses = DialogTest;
+
+TEST_F(QuickPresses, ASecondPressWithinTheDoubleClickTimeDoesNotStopTheJob) {
+    struct Case {
+        const char* what;
+        DWORD secondPressAfterMs;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"a double click", 0, false},
+        {"a key pressed twice", 150, false},
+        {"the double-click time's last moment", 499, false},
+        {"a press once the double-click time has passed", 500, true},
+    };
+    const DialogFiles& files = dialogFiles();
+    setDoubleClickTime(500);
+    size_t boxes = 0;
+    int starts = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string output = freshOutputPath("doppio");
+        // A job left to run must end soon; one that is stopped must not end first.
+        ASSERT_TRUE(c.stops ? fillPaths(dialog, files.longInput, files.longImpulse, output)
+                            : fillPaths(dialog, files.input, files.impulse, output));
+        advanceClock(1000); // well past the previous case's presses
+        holdWorkers();      // the job cannot end between the two presses
+        ASSERT_TRUE(press(dialog, ID_START));
+        ++starts;
+        advanceClock(c.secondPressAfterMs);
+        ASSERT_TRUE(press(dialog, ID_START));
+        EXPECT_EQ(lookOf(dialog), c.stops ? stoppingLook() : runningLook());
+        releaseWorkers();
+        if (!c.stops) {
+            ASSERT_TRUE(waitForBoxes(++boxes));
+            EXPECT_EQ(recorded().boxes.back().text, kDoneQuestion);
+        }
+        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        EXPECT_EQ(recorded().boxes.size(), boxes) << "a stopped job shows no box";
+        EXPECT_EQ(recorded().workerStarts, starts);
+        if (c.stops) {
+            const int64_t written = finishedStereoBytes(output);
+            EXPECT_GE(written, 0);
+            EXPECT_LT(written, kLongOutputBytes);
+        } else {
+            EXPECT_EQ(finishedStereoBytes(output), kShortOutputBytes);
+        }
+    }
+}
+
+TEST_F(QuickPresses, ASecondPressOnFermaDoesNotStartAJobOverTheStoppedFile) {
+    const DialogFiles& files = dialogFiles();
+    const std::string output = freshOutputPath("ferma-doppio");
+    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
+    setDoubleClickTime(500);
+    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(waitFor(engineIsUnderWay));
+    advanceClock(2000);
+    ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
+    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    const int64_t stopped = finishedStereoBytes(output);
+    EXPECT_GT(stopped, 0);
+
+    // The second click lands on "&Avvia" when the job stopped sooner than it came.
+    for (DWORD after : {0u, 499u}) {
+        advanceClock(after);
+        ASSERT_TRUE(press(dialog, ID_START));
+        EXPECT_EQ(lookOf(dialog), idleLook(true)) << after << " ms after";
+        EXPECT_EQ(recorded().workerStarts, 1);
+        EXPECT_EQ(finishedStereoBytes(output), stopped);
+    }
+    advanceClock(1);
+    ASSERT_TRUE(press(dialog, ID_START));
+    EXPECT_EQ(lookOf(dialog), runningLook()) << "a later press starts the next job";
+    EXPECT_EQ(recorded().workerStarts, 2);
+}
+
+TEST_F(QuickPresses, APressWhileTheEndIsShownInsideAChooserStartsNothing) {
+    struct Case {
+        const char* what;
+        bool fails; // the output names the input
+        int answer; // to the box
+    };
+    const Case cases[] = {
+        {"done, Yes: pressed during the box and during the shell", false, IDYES},
+        {"done, No", false, IDNO},
+        {"failed", true, IDOK},
+    };
+    const DialogFiles& files = dialogFiles();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string output = c.fails ? files.input : freshOutputPath("scelta");
+        ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
+        holdWorkers();
+        ASSERT_TRUE(press(dialog, ID_START));
+        const StandInRecord before = recorded();
+
+        // The job ends while the user is picking the next output: the chooser's own loop
+        // delivers the end message, and the box (and the shell) take presses meanwhile.
+        int presses = 0;
+        const WhileModal pressStart = [&](HWND owner) {
+            ++presses;
+            EXPECT_TRUE(press(owner, ID_START));
+        };
+        whileNextBox(pressStart);
+        whileNextShell(pressStart);
+        answerNextBox(c.answer);
+        whileNextChooser([&](HWND) {
+            releaseWorkers();
+            EXPECT_TRUE(pumpUntil([&] { return recorded().boxes.size() > before.boxes.size(); }));
+        });
+        cancelNextChooser();
+        ASSERT_TRUE(press(dialog, ID_OUTPUT_BROWSE));
+
+        const StandInRecord after = recorded();
+        EXPECT_EQ(presses, c.answer == IDYES ? 2 : 1);
+        EXPECT_EQ(after.workerStarts, before.workerStarts) << "a second job started";
+        ASSERT_EQ(after.boxes.size(), before.boxes.size() + 1);
+        EXPECT_EQ(after.boxes.back().text,
+                  c.fails ? "Il file di output deve essere diverso dal file di input e dal file "
+                            "dell'impulso"
+                          : kDoneQuestion);
+        EXPECT_EQ(after.shells.size(), before.shells.size() + (c.answer == IDYES ? 1 : 0));
+        EXPECT_EQ(lookOf(dialog), idleLook(true));
+        EXPECT_EQ(jobState.running.load(), 0);
+        if (!c.fails) {
+            EXPECT_EQ(finishedStereoBytes(output), kShortOutputBytes);
+        }
+        whileNextShell(nullptr); // not asked for when the answer was No
+    }
 }
 
 // ---- Jobs that cannot start ----

@@ -18,12 +18,34 @@ struct Script {
     std::condition_variable boxShown;
     std::deque<std::string> chooserAnswers; // an empty answer cancels
     std::deque<int> boxAnswers;
+    std::deque<INT_PTR> shellAnswers;
+    WhileModal whileChooser;
+    WhileModal whileBox;
+    WhileModal whileShell;
     int failWorkerStarts = 0;
     int failEventCreations = 0;
     StandInRecord record{};
 };
 
 Script script;
+
+constexpr DWORD kClockStart = 0xFFFFFF00u; // 256 ms before the count wraps
+std::atomic<DWORD> clockNow{kClockStart};
+std::atomic<UINT> doubleClickTime{0};
+
+// Takes the scripted action for this modal call, if any. It runs after the lock is let
+// go: the action may press buttons whose handlers call the stand-ins again.
+WhileModal takeAction(WhileModal& slot) {
+    WhileModal action;
+    action.swap(slot);
+    return action;
+}
+
+void runAction(const WhileModal& action, HWND dialog) {
+    if (action) {
+        action(dialog);
+    }
+}
 
 // Held workers wait on this manual-reset event before they run the job.
 HANDLE workerGate = nullptr;
@@ -47,6 +69,12 @@ std::string filterList(const char* filter) {
 }
 
 BOOL WINAPI chooseOpenFile(OPENFILENAMEA* request) {
+    WhileModal action;
+    {
+        std::lock_guard<std::mutex> lock(script.mutex);
+        action = takeAction(script.whileChooser);
+    }
+    runAction(action, request->hwndOwner);
     std::lock_guard<std::mutex> lock(script.mutex);
     ChooserRequest seen{};
     seen.structSize = request->lStructSize;
@@ -79,9 +107,15 @@ BOOL WINAPI chooseOpenFile(OPENFILENAMEA* request) {
 int WINAPI showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     // Read on the dialog's own thread, while the box would be up.
     const Look meanwhile = lookOf(owner);
+    WhileModal action;
+    {
+        std::lock_guard<std::mutex> lock(script.mutex);
+        script.record.boxes.push_back(ShownBox{owner, text != nullptr ? text : "",
+                                               caption != nullptr ? caption : "", type, meanwhile});
+        action = takeAction(script.whileBox);
+    }
+    runAction(action, owner);
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.record.boxes.push_back(ShownBox{owner, text != nullptr ? text : "",
-                                           caption != nullptr ? caption : "", type, meanwhile});
     int answer = (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     if (!script.boxAnswers.empty()) {
         answer = script.boxAnswers.front();
@@ -93,11 +127,30 @@ int WINAPI showMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
 HINSTANCE WINAPI shellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                               LPCSTR directory, INT show) {
+    WhileModal action;
+    {
+        std::lock_guard<std::mutex> lock(script.mutex);
+        script.record.shells.push_back(ShellRequest{
+            owner, verb != nullptr, verb != nullptr ? verb : "", file != nullptr ? file : "",
+            parameters != nullptr, directory != nullptr, show});
+        action = takeAction(script.whileShell);
+    }
+    runAction(action, owner);
     std::lock_guard<std::mutex> lock(script.mutex);
-    script.record.shells.push_back(ShellRequest{owner, verb != nullptr ? verb : "",
-                                                file != nullptr ? file : "", parameters != nullptr,
-                                                directory != nullptr, show});
-    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42)); // "success"
+    INT_PTR result = 42; // success
+    if (!script.shellAnswers.empty()) {
+        result = script.shellAnswers.front();
+        script.shellAnswers.pop_front();
+    }
+    return reinterpret_cast<HINSTANCE>(result);
+}
+
+DWORD WINAPI readClock() {
+    return clockNow.load();
+}
+
+UINT WINAPI readDoubleClickTime() {
+    return doubleClickTime.load();
 }
 
 EventHandle createStopEventStandIn() {
@@ -148,6 +201,10 @@ void installStandIns() {
         std::lock_guard<std::mutex> lock(script.mutex);
         script.chooserAnswers.clear();
         script.boxAnswers.clear();
+        script.shellAnswers.clear();
+        script.whileChooser = nullptr;
+        script.whileBox = nullptr;
+        script.whileShell = nullptr;
         script.failWorkerStarts = 0;
         script.failEventCreations = 0;
         script.record = StandInRecord{};
@@ -157,9 +214,11 @@ void installStandIns() {
     }
     ResetEvent(workerGate);
     holding = false;
-    dialogServices =
-        DialogServices{chooseOpenFile,         showMessageBox,        shellExecute,
-                       createStopEventStandIn, closeStopEventStandIn, startWorkerStandIn};
+    clockNow = kClockStart;
+    doubleClickTime = 0;
+    dialogServices = DialogServices{
+        chooseOpenFile,        showMessageBox,     shellExecute, createStopEventStandIn,
+        closeStopEventStandIn, startWorkerStandIn, readClock,    readDoubleClickTime};
 }
 
 void removeStandIns() {
@@ -182,6 +241,34 @@ void answerNextBox(int button) {
     script.boxAnswers.push_back(button);
 }
 
+void answerNextShell(INT_PTR result) {
+    std::lock_guard<std::mutex> lock(script.mutex);
+    script.shellAnswers.push_back(result);
+}
+
+void whileNextChooser(WhileModal action) {
+    std::lock_guard<std::mutex> lock(script.mutex);
+    script.whileChooser = std::move(action);
+}
+
+void whileNextBox(WhileModal action) {
+    std::lock_guard<std::mutex> lock(script.mutex);
+    script.whileBox = std::move(action);
+}
+
+void whileNextShell(WhileModal action) {
+    std::lock_guard<std::mutex> lock(script.mutex);
+    script.whileShell = std::move(action);
+}
+
+void advanceClock(DWORD ms) {
+    clockNow += ms;
+}
+
+void setDoubleClickTime(UINT ms) {
+    doubleClickTime = ms;
+}
+
 void failNextWorkerStart() {
     std::lock_guard<std::mutex> lock(script.mutex);
     ++script.failWorkerStarts;
@@ -193,6 +280,9 @@ void failNextEventCreation() {
 }
 
 void holdWorkers() {
+    // Workers held before have been released and have gone past the gate by now: each
+    // test waits for a job's end before it holds the next one.
+    ResetEvent(workerGate);
     holding = true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct ShownBox {
 
 struct ShellRequest {
     HWND owner;
+    bool withVerb; // false: a null verb, the shell's default
     std::string verb;
     std::string file;
     bool withParameters;
@@ -50,6 +52,19 @@ void cancelNextChooser();
 void answerNextBox(int button);
 void failNextWorkerStart();
 void failNextEventCreation();
+// The next shell request returns this value (otherwise 42: success; 32 or less fails).
+void answerNextShell(INT_PTR result);
+// Something the dialog's thread does while the next chooser, box or shell request is up,
+// before the stand-in answers: what a person, or the platform's own loop, could do then.
+using WhileModal = std::function<void(HWND dialog)>;
+void whileNextChooser(WhileModal action);
+void whileNextBox(WhileModal action);
+void whileNextShell(WhileModal action);
+// The clock the dialog reads, in ms. It stands still unless moved, and starts a little
+// before the 32-bit count wraps, so that intervals across the wrap are exercised.
+void advanceClock(DWORD ms);
+// The double-click time the dialog reads; 0 (every press counts) until set.
+void setDoubleClickTime(UINT ms);
 // Workers started from now on wait before running the job until released.
 void holdWorkers();
 void releaseWorkers();

@@ -31,6 +31,8 @@ TEST_F(Chooser, AsksForAnExistingWaveFileForTheInputAndTheImpulse) {
     ASSERT_EQ(requests.size(), 2u);
     for (const ChooserRequest& request : requests) {
         EXPECT_EQ(request.structSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
+        // The original form's size for this build's pointers; the chooser refuses others.
+        EXPECT_EQ(request.structSize, sizeof(void*) == 8 ? 136u : 76u);
         EXPECT_EQ(request.owner, dialog);
         EXPECT_EQ(request.filter, kWaveFilter);
         EXPECT_EQ(request.filterIndex, 0u);
