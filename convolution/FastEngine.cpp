@@ -8,11 +8,11 @@
 // one buffer per input channel and slides forward by a block at a time; it is moved back to
 // the buffer's start only when it reaches the end, so each block costs O(B) to slide.
 //
-// The files are read and written by the calling thread while the block is being computed:
-// during block b it hands block b - 1 to the writer and reads block b + 1's input frames,
-// then takes pieces of block b like any worker. So the other workers never wait for the
-// files, and the output goes through two block buffers in turn. The frames read ahead enter
-// the window only once the block is done, so nothing a worker may read changes under it.
+// The files are read and written while the block is being computed: during block b one
+// worker hands block b - 1 to the writer and one reads block b + 1's input frames, each as
+// soon as it has no piece of block b left to take. So no worker waits for the files, and the
+// output goes through two block buffers in turn. The frames read ahead enter the window
+// only once the block is done, so nothing a worker may read changes under it.
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
@@ -114,7 +114,7 @@ struct Engine {
     uint64_t blockStart;              // m0: the block's first output frame
     AlignedBuffer outputBlocks[2];    // B output frames each, interleaved: block b uses b % 2
     float* output;                    // where the current block's frames go
-    std::atomic<unsigned> nextPiece;  // how many pieces of the block have been taken
+    std::atomic<unsigned> nextTask;   // how many of the block's tasks have been taken
     unsigned pieceOrder[kMostPieces]; // the block's pieces, most taps first
     BlockFiles files;                 // the caller's share of each block
     WorkerScratch scratch[kMostWorkers];
@@ -272,29 +272,29 @@ bool writeBlock(BlockFiles& f, const float* frames, uint32_t count) {
     return true;
 }
 
-// The files' share of a block: the previous block out (worker 0, the caller), the next
-// block in (worker 1 where there is one, so the two halves run side by side).
-void fileWork(Engine& e, unsigned worker) {
-    BlockFiles& f = e.files;
-    if (worker == 0 && f.writeFrom != nullptr && !writeBlock(f, f.writeFrom, f.writeCount)) {
-        f.writeFailed = true;
-    }
-    if (worker == (e.workers > 1 ? 1u : 0u) && f.readAhead) {
-        readAhead(f, e.shape);
-    }
-}
-
+// A worker's share of a block: the block's pieces, largest first, then the file work (the
+// previous block out, the next block's input in), taken like pieces by whichever workers
+// run out of pieces first, so the files fill the time that would otherwise be spent waiting
+// at the end of the block for the slowest piece.
 void workerTask(void* context, unsigned worker) {
     auto& e = *static_cast<Engine*>(context);
-    if (worker <= 1) {
-        fileWork(e, worker);
-    }
+    BlockFiles& f = e.files;
+    const unsigned pieces = e.shape.plan.pieces;
     for (;;) {
-        const unsigned taken = e.nextPiece.fetch_add(1, std::memory_order_relaxed);
-        if (taken >= e.shape.plan.pieces) {
+        const unsigned task = e.nextTask.fetch_add(1, std::memory_order_relaxed);
+        if (task < pieces) {
+            computePiece(e, e.pieceOrder[task], e.scratch[worker]);
+        } else if (task == pieces) {
+            if (f.writeFrom != nullptr && !writeBlock(f, f.writeFrom, f.writeCount)) {
+                f.writeFailed = true;
+            }
+        } else if (task == pieces + 1) {
+            if (f.readAhead) {
+                readAhead(f, e.shape);
+            }
+        } else {
             return;
         }
-        computePiece(e, e.pieceOrder[taken], e.scratch[worker]);
     }
 }
 
@@ -331,7 +331,7 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
         count = static_cast<uint32_t>(std::min<uint64_t>(plan.blockFrames, totalFrames - computed));
         f.readAhead = computed + count < totalFrames;
         orderPieces(e);
-        e.nextPiece.store(0, std::memory_order_relaxed); // published by the pool's release
+        e.nextTask.store(0, std::memory_order_relaxed); // published by the pool's release
         runOnAllWorkers(pool);
         if (f.writeFailed) {
             return convolveWriteFailed;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: the native build's test suite through CTest, then the
-# Windows programs' tests under Wine and the end-to-end run of the dialog, then the
-# hardening checks (the suite under the sanitizers and both fuzz targets for 60 s each).
+# Windows programs' tests under Wine and the end-to-end run of the dialog, then the 64-bit
+# ARM build's tests under qemu-user, then the hardening checks (the suite under the
+# sanitizers and both fuzz targets for 60 s each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
@@ -9,4 +10,5 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 bash scripts/test-windows.sh
+bash scripts/test-arm64.sh
 bash scripts/test-hardening.sh

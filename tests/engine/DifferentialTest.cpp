@@ -190,6 +190,16 @@ TEST(FastEngine, NonFiniteImpulseSamplesStillMatch) {
     }
 }
 
+TEST(FastEngine, EveryBuildHasTheVectorKernelsOfItsProcessorFamily) {
+    // Otherwise the cases above would quietly compare only the portable path.
+#if defined(__aarch64__)
+    EXPECT_TRUE(enginePathAvailable(enginePathNeon));
+#else
+    EXPECT_FALSE(enginePathAvailable(enginePathNeon));
+#endif
+    EXPECT_FALSE(enginesOnThisCpu().empty());
+}
+
 TEST(FastEngine, DefaultOptionsMatchTheLiteralEngine) {
     // What the job runs: the path this CPU picks, one thread per core.
     std::mt19937 rng(7);
