@@ -131,9 +131,33 @@ void printRate(const char* what, double terms, double seconds) {
     printf("  %-34s %8.3f s  %10.3e terms/s\n", what, seconds, terms / seconds);
 }
 
+// convoluzione-bench --files INPUT IMPULSE OUTPUT [RUNS]: the engine alone on these files as
+// the job runs it (the path this CPU picks, one thread per core, output finished), RUNS
+// times (5): each run's wall time, then the median. bench/endToEnd.sh sets it beside the
+// command-line program's own time on the same files.
+int timeFiles(int argc, char** argv) {
+    if (argc < 5) {
+        fprintf(stderr, "usage: %s --files INPUT IMPULSE OUTPUT [RUNS]\n", argv[0]);
+        return 2;
+    }
+    const int runs = argc > 5 ? std::max(1, atoi(argv[5])) : 5;
+    std::vector<double> seconds;
+    for (int run = 0; run < runs; ++run) {
+        const Timing timing = runOnce(argv[2], argv[3], argv[4], EngineOptions{});
+        seconds.push_back(timing.seconds);
+        printf("engine run %d: %.3f s\n", run + 1, timing.seconds);
+    }
+    std::sort(seconds.begin(), seconds.end());
+    printf("engine median: %.3f s\n", seconds[seconds.size() / 2]);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--files") {
+        return timeFiles(argc, argv);
+    }
     const double inputSeconds = argc > 1 ? atof(argv[1]) : 10.0;
     const double impulseSeconds = argc > 2 ? atof(argv[2]) : 0.5;
     const double literalSeconds = argc > 3 ? atof(argv[3]) : 0.5;

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # End-to-end figures for the command-line program, on generated stereo material:
-#   - wall time of convoluzione-cli on a 10 s input with a 0.5 s impulse (best of 3 runs);
-#   - peak resident memory of convoluzione-cli on a 30 s input with a 2 s impulse.
+#   - wall time of convoluzione-cli on a 10 s input with a 0.5 s impulse (median of 5 runs);
+#   - wall time of convoluzione-cli on a 30 s input with a 2 s impulse against the engine's
+#     own time on the same files (convoluzione-bench --files), 5 runs each taking turns,
+#     medians and their ratio: what reading, writing and setting up add to the work;
+#   - peak resident memory of convoluzione-cli on the 30 s x 2 s job.
 # Usage: bench/endToEnd.sh [BUILD_DIR]   (default: build; the programs must be built)
 set -euo pipefail
 
 build="${1:-build}"
 cli="$build/convoluzione-cli"
 data="$build/convoluzione-bench-data"
-for program in "$cli" "$data"; do
+bench="$build/convoluzione-bench"
+for program in "$cli" "$data" "$bench"; do
   if [[ ! -x "$program" ]]; then
-    echo "missing $program: build first (cmake -S . -B build && make -C build -j2)" >&2
+    echo "missing $program: build first (cmake --preset default && cmake --build --preset default)" >&2
     exit 1
   fi
 done
@@ -24,24 +28,37 @@ trap 'rm -rf "$work"' EXIT
 "$data" "$work/input10.wav" 10 "$work/impulse05.wav" 0.5
 "$data" "$work/input30.wav" 30 "$work/impulse2.wav" 2
 
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Wall time of one command-line run, in seconds.
+cliSeconds() {
+  { /usr/bin/time -f "%e" "$cli" "$@" 2>&1 >/dev/null; } | tail -n 1
+}
+
 echo "load before: $(uptime | sed 's/.*load average/load average/')"
-best=""
-for run in 1 2 3; do
-  seconds=$( { /usr/bin/time -f "%e" "$cli" "$work/input10.wav" "$work/impulse05.wav" \
-    "$work/out10.wav" 2>&1 >/dev/null; } | tail -n 1)
-  echo "10 s stereo x 0.5 s stereo, run $run: $seconds s"
-  if [[ -z "$best" ]] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-    best="$seconds"
-  fi
+for run in 1 2 3 4 5; do cliSeconds "$work/input10.wav" "$work/impulse05.wav" "$work/out10.wav"; done \
+  >"$work/short.txt"
+echo "10 s stereo x 0.5 s stereo: convoluzione-cli $(tr '\n' ' ' <"$work/short.txt")s;" \
+  "median $(median <"$work/short.txt") s"
+
+: >"$work/cli.txt"
+: >"$work/engine.txt"
+for run in 1 2 3 4 5; do
+  cliSeconds "$work/input30.wav" "$work/impulse2.wav" "$work/out30.wav" >>"$work/cli.txt"
+  "$bench" --files "$work/input30.wav" "$work/impulse2.wav" "$work/engine30.wav" 1 |
+    awk '/^engine run/ { print $4 }' >>"$work/engine.txt"
 done
-echo "10 s stereo x 0.5 s stereo: best wall time $best s"
+cli30=$(median <"$work/cli.txt")
+engine30=$(median <"$work/engine.txt")
+echo "30 s stereo x 2 s stereo: convoluzione-cli $(tr '\n' ' ' <"$work/cli.txt")s; median $cli30 s"
+echo "30 s stereo x 2 s stereo: engine alone   $(tr '\n' ' ' <"$work/engine.txt")s; median $engine30 s"
+awk -v a="$cli30" -v b="$engine30" 'BEGIN { printf "command line / engine (medians): %.3f\n", a / b }'
 
 stats=$( { /usr/bin/time -f "%e %M" "$cli" "$work/input30.wav" "$work/impulse2.wav" \
   "$work/out30.wav" 2>&1 >/dev/null; } | tail -n 1)
 read -r seconds kib <<<"$stats"
-echo "30 s stereo x 2 s stereo: wall time $seconds s, peak resident memory $((kib / 1024)) MiB ($kib KiB)"
+echo "30 s stereo x 2 s stereo: peak resident memory $((kib / 1024)) MiB ($kib KiB)"
 echo "load after: $(uptime | sed 's/.*load average/load average/')"
-if (( kib >= 64 * 1024 )); then
+if ((kib >= 64 * 1024)); then
   echo "peak resident memory is not under 64 MiB" >&2
   exit 1
 fi
