@@ -1,0 +1,155 @@
+// The fast engine's block plan, without any file: for shapes from the shortest impulse to
+// the longest, every rule the driver relies on holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "convolution/BlockPlan.h"
+
+namespace {
+
+struct Shape {
+    uint32_t lanes;
+    uint32_t group;
+    double termsPerMs;
+    uint32_t impulseFrames;
+    uint32_t passes;
+    unsigned workers;
+    uint64_t totalFrames;
+};
+
+// The instruction sets' layouts (AVX-512 fused, AVX2 fused, NEON fused, portable double
+// chain) against impulses from 1 frame to 2^22, jobs from 1 frame to 2^31.
+std::vector<Shape> shapes() {
+    struct Kernel {
+        uint32_t lanes;
+        uint32_t group;
+        double termsPerMs;
+    };
+    const Kernel kernels[] = {{16, 14, 8.0e7}, {8, 10, 4.0e7}, {4, 12, 2.0e7}, {8, 1, 3.0e6}};
+    std::vector<Shape> out;
+    for (const Kernel& k : kernels) {
+        for (uint32_t n : {1u, 13u, 1000u, 24000u, 96000u, 384000u, 1u << 22}) {
+            for (unsigned workers : {1u, 2u, 3u, 8u}) {
+                for (uint64_t total :
+                     {uint64_t{1}, uint64_t{5000}, uint64_t{1440000} + n, uint64_t{0x7FFFFFFF}}) {
+                    if (total < n) {
+                        continue;
+                    }
+                    for (uint32_t passes : {1u, 2u}) {
+                        out.push_back({k.lanes, k.group, k.termsPerMs, n, passes, workers, total});
+                    }
+                }
+            }
+        }
+    }
+    return out;
+}
+
+BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0) {
+    return planBlocks(BlockPlanInput{s.lanes, s.group, s.termsPerMs, s.impulseFrames, s.passes,
+                                     s.workers, s.totalFrames, laneFrames, tileTaps});
+}
+
+// The furthest window float a transposition reads, from the block's first window float:
+// every piece, every tile (the last one shorter), tileColumns(taps) columns of stride S
+// and tileRows rows.
+uint64_t furthestRead(const Shape& s, const BlockPlan& plan) {
+    uint64_t furthest = 0;
+    const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
+    const uint64_t lastPiece = pieceFrames * (plan.pieces - 1);
+    for (uint64_t i0 = 0; i0 < s.impulseFrames; i0 += plan.tileTaps) {
+        const uint32_t taps =
+            static_cast<uint32_t>(std::min<uint64_t>(plan.tileTaps, s.impulseFrames - i0));
+        const uint64_t columns = tileColumns(s.lanes, plan.laneFrames, taps);
+        furthest = std::max(furthest,
+                            lastPiece + i0 + (columns - 1) * plan.laneFrames + plan.tileRows - 1);
+    }
+    return furthest;
+}
+
+std::string describe(const Shape& s) {
+    return "lanes " + std::to_string(s.lanes) + " group " + std::to_string(s.group) + " N " +
+           std::to_string(s.impulseFrames) + " passes " + std::to_string(s.passes) + " workers " +
+           std::to_string(s.workers) + " total " + std::to_string(s.totalFrames);
+}
+
+TEST(BlockPlan, HoldsItsRulesForEveryShape) {
+    for (const Shape& s : shapes()) {
+        const BlockPlan plan = planFor(s);
+        const std::string what = describe(s);
+        ASSERT_GE(plan.laneFrames, 1u) << what;
+        ASSERT_LE(plan.laneFrames, 2048u) << what;
+        ASSERT_TRUE(plan.pieces == s.workers || plan.pieces == s.workers * kPiecesPerWorker)
+            << what;
+        ASSERT_EQ(plan.blockFrames, uint64_t{plan.pieces} * s.lanes * plan.laneFrames) << what;
+        ASSERT_LE(plan.blockFrames, std::max<uint64_t>(uint64_t{1} << 17, plan.pieces * s.lanes))
+            << what;
+        // Whole register blocks, unless the job itself is shorter than one.
+        const uint64_t jobLaneFrames =
+            (s.totalFrames + plan.pieces * s.lanes - 1) / (uint64_t{plan.pieces} * s.lanes);
+        if (plan.laneFrames > s.group && plan.laneFrames != jobLaneFrames) {
+            ASSERT_EQ(plan.laneFrames % s.group, 0u) << what;
+        }
+        ASSERT_GE(plan.tileTaps, 1u) << what;
+        ASSERT_LE(plan.tileTaps, s.impulseFrames) << what;
+        ASSERT_EQ(plan.tileRows % s.lanes, 0u) << what;
+        ASSERT_GE(plan.tileRows, plan.laneFrames) << what;
+        ASSERT_EQ(plan.tileStride, tileColumns(s.lanes, plan.laneFrames, plan.tileTaps)) << what;
+        ASSERT_EQ(plan.rowCount, plan.laneFrames + plan.tileTaps - 1) << what;
+        // The block, the one read ahead and every transposition's reads fit in the buffer
+        // wherever the window stands before it must move back (see slideWindow).
+        const uint64_t held = s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin;
+        ASSERT_LE(held, plan.windowCapacity) << what;
+        ASSERT_LT(furthestRead(s, plan), s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin)
+            << what;
+        // Room to slide: the window moves back at most once every max(N, B) / B blocks.
+        ASSERT_GE(plan.windowCapacity - held, std::max<uint64_t>(s.impulseFrames, plan.blockFrames))
+            << what;
+        // A block stays short enough for a prompt stop wherever S need not go below 1.
+        const double blockMs = static_cast<double>(plan.pieces) / s.workers * s.lanes *
+                               plan.laneFrames * s.impulseFrames * s.passes / s.termsPerMs;
+        if (plan.laneFrames > 1) {
+            ASSERT_LE(blockMs, 25.0) << what;
+        }
+    }
+}
+
+TEST(BlockPlan, TakesForcedSizesAsTheyAre) {
+    const Shape s{16, 14, 8.0e7, 500, 2, 3, 100000};
+    const BlockPlan plan = planFor(s, 7, 13);
+    EXPECT_EQ(plan.laneFrames, 7u);
+    EXPECT_EQ(plan.tileTaps, 13u);
+    EXPECT_EQ(plan.tileRows, 16u);
+    EXPECT_EQ(plan.rowCount, 19u);
+    EXPECT_LT(furthestRead(s, plan), s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin);
+    // A forced tile longer than the impulse is cut to it.
+    EXPECT_EQ(planFor(s, 7, 4000).tileTaps, 500u);
+    // The small sizes the differential tests force: the transpositions' reads, rounded up to
+    // whole lanes in both directions, still land inside the buffer.
+    for (uint32_t lanes : {4u, 8u, 16u}) {
+        for (uint32_t n = 1; n <= 70; n += 3) {
+            for (uint32_t laneFrames = 1; laneFrames <= 30; ++laneFrames) {
+                for (uint32_t tileTaps = 1; tileTaps <= 30; tileTaps += 2) {
+                    const Shape small{lanes, 1, 3.0e6, n, 1, 1, 10000};
+                    const BlockPlan forced = planFor(small, laneFrames, tileTaps);
+                    ASSERT_LT(furthestRead(small, forced),
+                              n + 2 * forced.blockFrames + forced.windowMargin)
+                        << describe(small) << " S " << laneFrames << " K " << tileTaps;
+                }
+            }
+        }
+    }
+}
+
+TEST(BlockPlan, KeepsLanesLongForLongImpulses) {
+    // With two workers and a 2 s stereo impulse, a block of two pieces per worker at the
+    // preferred length would take too long: one piece each keeps the lanes long instead.
+    const Shape s{16, 14, 8.0e7, 96000, 2, 2, 1536000};
+    const BlockPlan plan = planFor(s);
+    EXPECT_GE(plan.laneFrames, 182u);
+    const Shape veryLong{16, 14, 8.0e7, 384000, 2, 2, 864000};
+    EXPECT_EQ(planFor(veryLong).pieces, 2u);
+}
+
+} // namespace
