@@ -2,9 +2,7 @@
 // file it leaves behind.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
@@ -193,16 +191,20 @@ TEST(Job, TheWorkerKeepsTheStopEventItStartedWith) {
     jobState.dialogWindow = createMessageWindow();
     const EventHandle stopEvent = createStopEvent();
     jobState.stopEvent = stopEvent;
+    jobState.progress.active = 0;
     ThreadHandle worker = startWorkerThread(runConvolutionJob, nullptr);
     ASSERT_NE(worker, nullptr);
-    // Once the output exists the worker has long taken its copy.
-    while (!std::filesystem::exists(f.output)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Once the engine runs the worker has long taken its copy (and the acquire load orders
+    // that before what follows).
+    uint32_t message = 0;
+    while (jobState.progress.active.load(std::memory_order_acquire) != 1 &&
+           !waitForMessage(jobState.dialogWindow, 1, &message)) {
     }
     jobState.stopEvent = nullptr;
     signalStopEvent(stopEvent);
-    uint32_t message = 0;
-    ASSERT_EQ(waitForMessage(jobState.dialogWindow, 600000, &message), 1);
+    if (message == 0) {
+        ASSERT_EQ(waitForMessage(jobState.dialogWindow, 600000, &message), 1);
+    }
     EXPECT_EQ(message, WM_JOB_STOPPED);
     EXPECT_EQ(waitForThread(worker, 12000), 1);
     closeThreadHandle(worker);
