@@ -1,10 +1,11 @@
 // convoluzione-cli: the same job as the dialog, driven from the command line.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "cli/FailureReason.h"
 #include "cli/ProgressLine.h"
+#include "cli/Report.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 
@@ -13,9 +14,8 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130; // the shells' convention for an end by Ctrl-C
-constexpr uint32_t kPollMs = 20;      // how soon a Ctrl-C reaches the job
-constexpr uint32_t kRefreshMs = 250;  // the bar's refresh period
+constexpr uint32_t kPollMs = 20;     // how soon an interrupt reaches the job
+constexpr uint32_t kRefreshMs = 250; // the bar's refresh period
 constexpr uint32_t kThreadWaitMs = 12000;
 constexpr int kBarWidth = 30;
 
@@ -28,19 +28,16 @@ const char kUsage[] =
     "uno dei due ingressi e' stereo, lungo quanto INPUT e IMPULSO insieme.\n"
     "\n"
     "  -h, --help   mostra questo aiuto ed esce\n"
+    "  --version    mostra il nome e la versione del programma ed esce\n"
     "\n"
-    "Uscita: 0 fatto, 1 errore, 2 argomenti errati, 130 interrotto con Ctrl-C\n"
-    "(il file di output resta valido e contiene la parte gia' calcolata).\n";
+    "Uscita: 0 fatto, 1 errore (il motivo su standard error), 2 argomenti errati.\n"
+    "Interrotto (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT), finisce il file di output, che\n"
+    "resta valido e contiene la parte gia' calcolata, poi termina per lo stesso\n"
+    "segnale: la shell vede 128 + il numero del segnale (130 per Ctrl-C). Un secondo\n"
+    "segnale lo termina subito.\n";
 
-const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 caratteri)";
+const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
 const char kTextThreadNotStarted[] = "Impossibile avviare l'elaborazione";
-
-volatile sig_atomic_t interrupted = 0;
-
-void onInterrupt(int signalNumber) {
-    interrupted = 1;
-    signal(signalNumber, onInterrupt); // some runtimes reset the handler after each call
-}
 
 void drawProgress(bool& drawn) {
     if (jobState.progress.active.load(std::memory_order_acquire) != 1) {
@@ -62,14 +59,20 @@ void clearProgress(bool drawn) {
 
 // Runs the job and waits for its end message; returns that message, or 0 when the worker
 // could not be started.
-uint32_t runJob(WindowHandle window) {
+uint32_t runJob() {
     const bool showProgress = standardErrorIsTerminal() != 0;
+    WindowHandle window = createMessageWindow();
+    if (window == nullptr) {
+        return 0;
+    }
     jobState.dialogWindow = window;
     jobState.stopEvent = createStopEvent();
     jobState.progress.active.store(0, std::memory_order_relaxed);
     jobState.workerThread = startWorkerThread(runConvolutionJob, nullptr);
     if (jobState.workerThread == nullptr) {
         closeStopEvent(jobState.stopEvent);
+        jobState.stopEvent = nullptr;
+        destroyMessageWindow(window);
         return 0;
     }
     jobState.running = 1;
@@ -78,7 +81,7 @@ uint32_t runJob(WindowHandle window) {
     uint32_t sinceRefresh = 0;
     uint32_t message = 0;
     while (!waitForMessage(window, kPollMs, &message)) {
-        if (interrupted && !stopAsked) {
+        if (interruptReceived() != 0 && !stopAsked) {
             signalStopEvent(jobState.stopEvent);
             stopAsked = true;
         }
@@ -89,13 +92,46 @@ uint32_t runJob(WindowHandle window) {
         }
     }
     clearProgress(drawn);
-    waitForThread(jobState.workerThread, kThreadWaitMs);
+    const int ended = waitForThread(jobState.workerThread, kThreadWaitMs);
     closeThreadHandle(jobState.workerThread);
-    closeStopEvent(jobState.stopEvent);
+    // A worker that outlived the wait may still look at its stop event, and has only just
+    // let go of the window: both stay for the rest of the process.
+    if (ended) {
+        closeStopEvent(jobState.stopEvent);
+        destroyMessageWindow(window);
+    }
     jobState.workerThread = nullptr;
     jobState.stopEvent = nullptr;
     jobState.running = 0;
     return message;
+}
+
+// What the job's end means for the process: its exit status, and what it says about it.
+int reportEnd(uint32_t message) {
+    switch (message) {
+    case WM_JOB_DONE: {
+        const std::string warning =
+            saturationLine(jobState.saturatedSamples, jobState.saturationPeak);
+        if (!warning.empty()) {
+            fprintf(stderr, "%s\n", warning.c_str());
+        }
+        return kExitDone;
+    }
+    case WM_JOB_STOPPED:
+        return kExitDone; // only an interrupt stops a job here; it decides how the process ends
+    case WM_JOB_FAILED: {
+        fprintf(stderr, "%s\n", jobState.errorText);
+        const std::string reason = failureReason(jobState.errorText, jobState.inputPath,
+                                                 jobState.impulsePath, jobState.outputPath);
+        if (!reason.empty()) {
+            fprintf(stderr, "%s\n", reason.c_str());
+        }
+        return kExitFailed;
+    }
+    default:
+        fprintf(stderr, "%s\n", kTextThreadNotStarted);
+        return kExitFailed;
+    }
 }
 
 } // namespace
@@ -104,6 +140,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             fputs(kUsage, stdout);
+            return kExitDone;
+        }
+        if (strcmp(argv[i], "--version") == 0) {
+            printf("convoluzione-cli %s\n", CONVOLUZIONE_VERSION);
             return kExitDone;
         }
     }
@@ -116,20 +156,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "%s\n", kTextPathTooLong);
         return kExitUsage;
     }
-    signal(SIGINT, onInterrupt);
-    WindowHandle window = createMessageWindow();
-    const uint32_t message = window != nullptr ? runJob(window) : 0;
-    destroyMessageWindow(window);
-    switch (message) {
-    case WM_JOB_DONE:
-        return kExitDone;
-    case WM_JOB_STOPPED:
-        return kExitInterrupted;
-    case WM_JOB_FAILED:
-        fprintf(stderr, "%s\n", jobState.errorText);
-        return kExitFailed;
-    default:
-        fprintf(stderr, "%s\n", kTextThreadNotStarted);
-        return kExitFailed;
-    }
+    catchInterrupts();
+    const uint32_t message = runJob();
+    const int status = reportEnd(message);
+    const int interrupt = interruptReceived();
+    // Stopped or not, an interrupted program ends as interrupted, so a script stops too.
+    return interrupt != 0 ? endAsInterrupted(interrupt) : status;
 }

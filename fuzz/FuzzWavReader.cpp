@@ -1,7 +1,9 @@
-// libFuzzer target: the reader on arbitrary bytes. Opens them, reads every declared frame
-// with readFrame, then loads everything with loadAll and again in pieces with
-// readNextFrames, and checks that the three ways agree: the same samples for every frame
-// that is in the file, silence for what is not, and nothing but exact multiples of 2^-15.
+// libFuzzer target: the reader on arbitrary bytes. Opens them (and diagnoses them, which
+// must agree with open), reads every declared frame with readFrame (as many as
+// framesInFile says the file holds), then loads everything with loadAll and again in
+// pieces with readNextFrames, and checks that the three ways agree: the same samples for
+// every frame that is in the file, silence for what is not, and nothing but exact
+// multiples of 2^-15.
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -32,6 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = scratchFile("reader.wav");
     writeWholeFile(path, data, size);
     WavReader* reader = WavReader::open(path.c_str());
+    // The separate look that says why a file was refused must agree with open.
+    const WavDiagnosis diagnosis = WavReader::diagnose(path.c_str());
+    require((reader != nullptr) == (diagnosis.problem == wavFine),
+            "diagnose and open disagree about the file");
+    require(diagnosis.problem != wavCannotOpen, "diagnose could not open a plain file");
     if (reader == nullptr) {
         return 0;
     }
@@ -58,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(channels == 2 || frame[1] == 7.0f, "a mono readFrame wrote two samples");
         ++whole;
     }
+    require(whole == reader->framesInFile, "framesInFile is not what readFrame finds");
     const uint64_t wholeSamples = uint64_t{whole} * channels;
 
     // The impulse's way: everything at once, missing samples silent.

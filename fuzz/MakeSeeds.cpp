@@ -26,6 +26,15 @@ std::vector<int16_t> wave(size_t count, int step) {
     return out;
 }
 
+// As a tool streaming into a pipe writes it: RIFF and data sizes all ones, a LIST chunk
+// first, the samples to the end of the file, then whatever a cut left.
+Bytes streamed(uint16_t channels, const std::vector<int16_t>& samples, const Bytes& tail) {
+    const char list[] = "INFOISFT\x0e\0\0\0Lavf59.27.100";
+    const Bytes listChunk = chunk("LIST", Bytes(list, list + sizeof list));
+    return concat({riffWithSize(0xFFFFFFFF, {pcmFormatChunk(channels, kRate), listChunk}),
+                   Bytes{'d', 'a', 't', 'a'}, le32(0xFFFFFFFF), sampleBytes(samples), tail});
+}
+
 Bytes prefix(const Bytes& bytes, size_t length) {
     return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(std::min(length, bytes.size())));
 }
@@ -72,7 +81,12 @@ Seeds readerSeeds() {
         {"chunk-4g-before", riff({chunkWithSize("junk", 0xFFFFFFFF, {}), fmtMono, dataMono})},
         {"chunk-4g-after", riff({fmtMono, dataMono, chunkWithSize("junk", 0xFFFFFFFF, {})})},
         {"data-2g", riff({fmtMono, chunkWithSize("data", 0x80000000, sampleBytes(mono))})},
-        {"data-4g", riff({fmtStereo, chunkWithSize("data", 0xFFFFFFFF, sampleBytes(stereo))})},
+        {"data-4g-minus-2",
+         riff({fmtStereo, chunkWithSize("data", 0xFFFFFFFE, sampleBytes(stereo))})},
+        {"data-to-the-end",
+         riff({fmtStereo, chunkWithSize("data", 0xFFFFFFFF, sampleBytes(stereo))})},
+        {"streamed-into-a-pipe", streamed(2, stereo, {})},
+        {"streamed-cut-mid-frame", streamed(2, stereo, {0x12, 0x34, 0x56})},
         {"data-longer-than-file",
          riff({fmtStereo, chunkWithSize("data", 4000, sampleBytes(stereo))})},
         {"ids-in-other-case",
@@ -110,7 +124,10 @@ Seeds jobSeeds() {
         {"input-cut-mid-frame", joinJobFiles(prefix(stereoIn, 44 + 4 * 10 + 3), monoIr)},
         {"impulse-cut-mid-frame", joinJobFiles(monoIn, prefix(stereoIr, 44 + 4 * 3 + 2))},
         {"input-too-large",
-         joinJobFiles(riff({fmtMono, chunkWithSize("data", 0xFFFFFFFF, Bytes(8, 1))}), monoIr)},
+         joinJobFiles(riff({fmtMono, chunkWithSize("data", 0xFFFFFFFE, Bytes(8, 1))}), monoIr)},
+        {"both-streamed-into-a-pipe",
+         joinJobFiles(streamed(2, wave(30, 4001), {7}), streamed(1, wave(4, 8009), {}))},
+        {"impulse-streamed-empty", joinJobFiles(monoIn, streamed(1, {}, {}))},
         {"impulse-2g",
          joinJobFiles(monoIn, riff({fmtMono, chunkWithSize("data", 0x80000000, Bytes(8, 1))}))},
         {"input-unreadable", joinJobFiles(prefix(monoIn, 30), monoIr)},

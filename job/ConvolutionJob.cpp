@@ -16,6 +16,9 @@ constexpr unsigned kExitDone = 0;
 constexpr unsigned kExitFailed = static_cast<unsigned>(-1);
 constexpr uint64_t kLargestWavFile = 0xFFFFFFFFu; // the RIFF size field's limit, plus 8
 constexpr uint64_t kHeaderBytes = 44;
+// Samples the impulse is loaded by between two looks at the stop request: 1 MiB of floats,
+// about a millisecond of reading.
+constexpr uint64_t kLoadPieceSamples = 1u << 18;
 
 // What the job holds at any moment; released through one path.
 struct JobResources {
@@ -54,8 +57,31 @@ bool sameFile(const char* a, const char* b) {
     return !error && same;
 }
 
-int stopEventRequested(void*) {
-    return stopEventSignalled(jobState.stopEvent);
+int stopEventRequested(void* stopEvent) {
+    return stopEventSignalled(stopEvent);
+}
+
+enum LoadResult { loadDone, loadFailed, loadStopped };
+
+// Loads the whole impulse into a new buffer, a piece at a time, looking at the stop
+// request between pieces: a long impulse takes seconds to read and to zero-fill.
+LoadResult loadImpulse(WavReader* impulse, StopCheck stop, float** buffer) {
+    *buffer = WavReader::allocateAll(impulse);
+    if (*buffer == nullptr) {
+        return loadFailed;
+    }
+    const uint64_t samples = static_cast<uint64_t>(impulse->frames) * impulse->channels;
+    for (uint64_t first = 0; first < samples; first += kLoadPieceSamples) {
+        if (first > 0 && stopRequested(stop)) {
+            return loadStopped;
+        }
+        const uint64_t count =
+            samples - first < kLoadPieceSamples ? samples - first : kLoadPieceSamples;
+        if (!WavReader::readSamples(impulse, *buffer + first, first, count)) {
+            return loadFailed;
+        }
+    }
+    return loadDone;
 }
 
 } // namespace
@@ -77,6 +103,11 @@ int copyPath(char (&field)[kPathBytes], const char* path) {
 }
 
 unsigned runConvolutionJob(void*) {
+    // The worker's own copy: once the front end stops waiting for it, it may clear or
+    // replace jobState.stopEvent, which must then neither stop nor disturb this job.
+    const StopCheck stop{stopEventRequested, jobState.stopEvent};
+    jobState.saturatedSamples = 0;
+    jobState.saturationPeak = 0.0f;
     JobResources held{};
     held.input = WavReader::open(jobState.inputPath);
     if (held.input == nullptr) {
@@ -107,13 +138,17 @@ unsigned runConvolutionJob(void*) {
     if (held.output == nullptr) {
         return failAndRelease(held, kTextOutputNotCreated);
     }
-    held.impulseBuffer = WavReader::loadAll(held.impulse);
-    if (held.impulseBuffer == nullptr) {
+    const LoadResult loaded = loadImpulse(held.impulse, stop, &held.impulseBuffer);
+    if (loaded == loadFailed) {
         return failAndRelease(held, kTextImpulseNotLoaded);
     }
     const ConvolveResult result =
-        convolve(held.input, held.impulseBuffer, held.impulse->frames, held.impulse->channels,
-                 held.output, jobState.progress, StopCheck{stopEventRequested, nullptr});
+        loaded == loadStopped
+            ? convolveStopped
+            : convolve(held.input, held.impulseBuffer, held.impulse->frames, held.impulse->channels,
+                       held.output, jobState.progress, stop);
+    jobState.saturatedSamples = held.output->saturatedSamples;
+    jobState.saturationPeak = held.output->saturationPeak;
     const int finished = releaseResources(held);
     jobState.progress.active.store(0, std::memory_order_release);
     if (result == convolveOutOfMemory) {

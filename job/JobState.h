@@ -18,8 +18,13 @@ struct JobState {
     std::atomic<int32_t> running;    // 1 while a job runs (front end only)
     JobProgress progress;            // written by the engine, read by the front end's timer
     ThreadHandle workerThread;       // the worker; written and read by the front end only
-    EventHandle stopEvent;           // signalled by the front end to stop the running job
+    EventHandle stopEvent;           // signalled by the front end to stop the running job; the
+                                     // worker reads it once, at its start, and keeps its copy
     char errorText[kErrorTextBytes]; // why the job failed; written before WM_JOB_FAILED
+    uint64_t saturatedSamples;       // output samples clamped to 16 bits; written before
+                                     // WM_JOB_DONE or WM_JOB_STOPPED
+    float saturationPeak;            // largest magnitude among them (1.0 = full scale), 0 when
+                                     // none; likewise
 };
 
 // The one job state of the process; all zero at start.

@@ -1,9 +1,12 @@
 // The one seam between the portable core and the operating system: 64-bit file
-// offsets, the worker thread, the job's stop event and the messages by which a job
-// reports its end. Windows implements it with Win32 (Win32Platform.cpp); every other
-// system with the standard library (PortablePlatform.cpp). CMake compiles exactly one.
+// offsets, a clock, the worker thread, the job's stop event, the messages by which a job
+// reports its end, the reasons a file cannot be used, and the interrupts a command-line
+// program receives. Windows implements it with Win32 (Win32Platform.cpp); every other
+// system with the standard library and POSIX (PortablePlatform.cpp). CMake compiles
+// exactly one.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -15,9 +18,43 @@ int seekAbsolute(FILE* file, uint64_t offset);
 int tellPosition(FILE* file, uint64_t* position);
 // Cuts the file behind the stream to length bytes (flushing the stream first).
 int truncateFile(FILE* file, uint64_t length);
+// The length of the file behind the stream as the system knows it, without moving the
+// stream; 1 on success.
+int fileLength(FILE* file, uint64_t* length);
+
+// Milliseconds on a clock that never goes back (not the time of day); for intervals only.
+uint64_t monotonicMilliseconds();
 
 // 1 when standard error is an interactive terminal.
 int standardErrorIsTerminal();
+
+// ---- Why a file cannot be used: asked only after a failure, to tell the user ----
+
+// The system's reason (an errno value) why path cannot be opened for reading or, with
+// forWriting, for writing: EISDIR for a folder, ESPIPE for something that is neither a
+// folder nor a plain file (a pipe, a device) when reading. 0 when nothing stands in the way
+// now. Waits for nothing, and creates, truncates or changes nothing.
+int fileOpenProblem(const char* path, int forWriting);
+// Why writes to the file at path were refused, as far as can be seen afterwards: EFBIG when
+// its length has reached the process's file-size limit, ENOSPC when its disk has no room
+// left; 0 when neither.
+int fileWriteProblem(const char* path);
+
+// ---- Interrupts of a command-line program ----
+
+// Catches the requests to end the program: Ctrl-C everywhere, and where the system has
+// them also SIGTERM, SIGHUP and SIGQUIT (one the process started with ignored stays
+// ignored, as under nohup). The first is only recorded, so the running job can stop and
+// finish its file; a second one ends the process at once, as if none had been caught.
+// Also makes a write beyond the process's file-size limit a refused write (SIGXFSZ
+// ignored) instead of the end of the process.
+void catchInterrupts();
+// The first interrupt received (its signal number), or 0.
+int interruptReceived();
+// Ends the process the way the interrupt would have ended it had it not been caught, so
+// a shell sees an interrupted program (status 128 + the signal number) and a script's loop
+// stops. Where the system cannot do that, returns the exit status to end with instead.
+int endAsInterrupted(int interrupt);
 
 // ---- Threads, events, messages ----
 

@@ -1,16 +1,23 @@
-// The platform seam on systems without Win32: POSIX file offsets and the standard
-// library's threads. A "window" here is a small message queue that a front end waits on.
+// The platform seam on systems without Win32: POSIX file offsets, signals and resource
+// limits, and the standard library's threads. A "window" here is a small message queue that
+// a front end waits on.
 #include "platform/Platform.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -39,8 +46,142 @@ int truncateFile(FILE* file, uint64_t length) {
     return ftruncate(fileno(file), static_cast<off_t>(length)) == 0 ? 1 : 0;
 }
 
+int fileLength(FILE* file, uint64_t* length) {
+    struct stat status {};
+    if (fstat(fileno(file), &status) != 0 || status.st_size < 0) {
+        return 0;
+    }
+    *length = static_cast<uint64_t>(status.st_size);
+    return 1;
+}
+
+uint64_t monotonicMilliseconds() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
 int standardErrorIsTerminal() {
     return isatty(STDERR_FILENO) ? 1 : 0;
+}
+
+int fileOpenProblem(const char* path, int forWriting) {
+    struct stat status {};
+    const bool exists = stat(path, &status) == 0;
+    if (!exists && (!forWriting || errno != ENOENT)) {
+        return errno;
+    }
+    if (exists && S_ISDIR(status.st_mode)) {
+        return EISDIR;
+    }
+    if (exists && !forWriting && !S_ISREG(status.st_mode)) {
+        return ESPIPE; // a pipe or a device: nothing the reader can seek through
+    }
+    // O_NONBLOCK: a pipe nobody reads or writes must not hold the diagnosis up.
+    int flags = (forWriting ? O_WRONLY : O_RDONLY) | O_NONBLOCK;
+    if (!exists) {
+        flags |= O_CREAT | O_EXCL; // only a file that is not there, so nothing is overwritten
+    }
+    const int descriptor = open(path, flags, 0666);
+    if (descriptor < 0) {
+        const int error = errno;
+        // Some folders take no new files at all (/proc) and say ENOENT; the folder is there.
+        const std::string name = path;
+        const size_t slash = name.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+        struct stat folderStatus {};
+        if (error == ENOENT && !exists && stat(folder.c_str(), &folderStatus) == 0 &&
+            S_ISDIR(folderStatus.st_mode)) {
+            return EPERM;
+        }
+        return error;
+    }
+    close(descriptor);
+    if (!exists) {
+        unlink(path); // it can be created now: leave nothing behind
+    }
+    return 0;
+}
+
+int fileWriteProblem(const char* path) {
+    // A refused write leaves the file within a block of where it stopped.
+    constexpr uint64_t kNear = 1u << 16;
+    struct stat status {};
+    rlimit limit{};
+    if (stat(path, &status) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+        limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<uint64_t>(status.st_size) + kNear > static_cast<uint64_t>(limit.rlim_cur)) {
+        return EFBIG;
+    }
+    struct statvfs disk {};
+    if (statvfs(path, &disk) == 0) {
+        // The superuser may also fill the blocks kept back for it.
+        const uint64_t blocks = geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
+        if (blocks * disk.f_frsize < kNear) {
+            return ENOSPC;
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Written by the signal handler, on whichever thread the signal lands: it must be lock-free.
+std::atomic<int> firstInterrupt{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
+
+void setAction(int signalNumber, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // While one interrupt is being recorded the others wait, so of two that come together
+    // exactly one is the first. Interrupted system calls resume: a read or a write of the
+    // job must not fail because the handler ran on its thread.
+    for (int other : kInterrupts) {
+        sigaddset(&action.sa_mask, other);
+    }
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
+}
+
+void onInterrupt(int signalNumber) {
+    int none = 0;
+    if (!firstInterrupt.compare_exchange_strong(none, signalNumber)) {
+        // The second: end now, by this signal's own default action. It is blocked while
+        // its handler runs, so it arrives again the moment the handler returns.
+        setAction(signalNumber, SIG_DFL);
+        raise(signalNumber);
+    }
+}
+
+} // namespace
+
+void catchInterrupts() {
+    for (int signalNumber : kInterrupts) {
+        struct sigaction current {};
+        if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            setAction(signalNumber, onInterrupt);
+        }
+    }
+    // Past the file-size limit a write then fails with EFBIG, which the writer reports like
+    // a full disk, keeping a valid file.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+int interruptReceived() {
+    return firstInterrupt.load();
+}
+
+int endAsInterrupted(int interrupt) {
+    setAction(interrupt, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, interrupt);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(interrupt);
+    return 128 + interrupt; // not reached: the default action of every interrupt ends the process
 }
 
 namespace {
@@ -147,12 +288,14 @@ int postJobMessage(WindowHandle window, uint32_t message) {
     }
     auto* queue = static_cast<MessageQueue*>(window);
     try {
+        // Notified under the lock: once the front end has the message it may destroy the
+        // queue, so the worker must not touch it after releasing the lock.
         std::lock_guard<std::mutex> lock(queue->mutex);
         queue->messages.push_back(message);
+        queue->arrived.notify_one();
     } catch (...) {
         return 0;
     }
-    queue->arrived.notify_one();
     return 1;
 }
 

@@ -3,10 +3,14 @@
 // message-only window.
 #include "platform/Platform.h"
 
+#include <atomic>
+#include <csignal>
 #include <new>
 
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 int seekAbsolute(FILE* file, uint64_t offset) {
@@ -32,8 +36,98 @@ int truncateFile(FILE* file, uint64_t length) {
     return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0 ? 1 : 0;
 }
 
+int fileLength(FILE* file, uint64_t* length) {
+    const __int64 bytes = _filelengthi64(_fileno(file));
+    if (bytes < 0) {
+        return 0;
+    }
+    *length = static_cast<uint64_t>(bytes);
+    return 1;
+}
+
+uint64_t monotonicMilliseconds() {
+    return GetTickCount64();
+}
+
 int standardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) ? 1 : 0;
+}
+
+int fileOpenProblem(const char* path, int forWriting) {
+    struct _stat64 status {};
+    const bool exists = _stat64(path, &status) == 0;
+    if (!exists && (!forWriting || errno != ENOENT)) {
+        return errno;
+    }
+    if (exists && (status.st_mode & _S_IFMT) == _S_IFDIR) {
+        return EISDIR;
+    }
+    if (exists && !forWriting && (status.st_mode & _S_IFMT) != _S_IFREG) {
+        return ESPIPE; // a device: nothing the reader can seek through
+    }
+    int flags = (forWriting ? _O_WRONLY : _O_RDONLY) | _O_BINARY;
+    if (!exists) {
+        flags |= _O_CREAT | _O_EXCL; // only a file that is not there, so nothing is overwritten
+    }
+    const int descriptor = _open(path, flags, _S_IREAD | _S_IWRITE);
+    if (descriptor < 0) {
+        return errno;
+    }
+    _close(descriptor);
+    if (!exists) {
+        _unlink(path); // it can be created now: leave nothing behind
+    }
+    return 0;
+}
+
+int fileWriteProblem(const char* path) {
+    // Windows has no file-size limit per process; only a full disk can be seen.
+    char folder[MAX_PATH];
+    char* name = nullptr;
+    const DWORD length = GetFullPathNameA(path, MAX_PATH, folder, &name);
+    if (length == 0 || length >= MAX_PATH) {
+        return 0;
+    }
+    if (name != nullptr) {
+        *name = '\0';
+    }
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) &&
+        available.QuadPart < (1u << 16)) {
+        return ENOSPC;
+    }
+    return 0;
+}
+
+namespace {
+
+std::atomic<int> firstInterrupt{0};
+
+// The runtime calls this on a thread of its own for each Ctrl-C, having already put the
+// default action back, so a second Ctrl-C ends the process at once as an uncaught one does.
+void onInterrupt(int signalNumber) {
+    int none = 0;
+    firstInterrupt.compare_exchange_strong(none, signalNumber);
+    signal(signalNumber, SIG_DFL); // said explicitly, whatever the runtime does
+}
+
+} // namespace
+
+void catchInterrupts() {
+    // Only Ctrl-C is an interrupt here; Windows has no file-size limit to ignore.
+    if (signal(SIGINT, onInterrupt) == SIG_IGN) {
+        signal(SIGINT, SIG_IGN);
+    }
+}
+
+int interruptReceived() {
+    return firstInterrupt.load();
+}
+
+int endAsInterrupted(int interrupt) {
+    // A Windows process does not end "by a signal"; the status the POSIX shells would show
+    // for one (130 for Ctrl-C) tells scripts the same.
+    return 128 + interrupt;
 }
 
 namespace {

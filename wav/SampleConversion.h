@@ -30,6 +30,13 @@ inline int16_t floatToSample(float value) {
     return static_cast<int16_t>(static_cast<int32_t>(scaled));
 }
 
+// True when floatToSample has to clamp the value: truncated toward zero it would lie
+// outside the 16-bit range (x >= 1.0 or x <= -32769/32768). A NaN is silence, not clamped.
+inline bool saturates(float value) {
+    const double scaled = static_cast<double>(value) * 32768.0;
+    return scaled >= 32768.0 || scaled <= -32769.0;
+}
+
 // Little-endian 16-bit samples to floats, and back.
 void decodeSamples(const uint8_t* bytes, float* dst, size_t count);
 void encodeSamples(const float* src, uint8_t* bytes, size_t count);

@@ -1,5 +1,7 @@
 #include "wav/WavReader.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -12,12 +14,103 @@
 namespace {
 
 constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint32_t kLargestBuffer = 0xFFFFFFFFu; // bytes a loaded impulse may take
 
 // Bytes one frame takes in the stream: reading steps by the channel count, whatever
 // block align the file states.
-uint32_t streamFrameBytes(const WavReader* reader) {
-    return reader->channels == 1 ? 2 : 4;
+uint32_t streamFrameBytes(uint32_t channels) {
+    return channels == 1 ? 2 : 4;
+}
+
+// What the header holds, as far as reading it got.
+struct Header {
+    ChunkRecord format; // the "fmt " chunk, once found
+    uint16_t formatTag; // the format's fields, once read
+    uint16_t channels;
+    uint32_t sampleRate;
+    uint16_t blockAlign;
+    uint16_t bitsPerSample;
+    ChunkRecord data;    // the "data" chunk, once found
+    uint64_t dataOffset; // its first payload byte
+    uint64_t fileLength; // bytes in the file
+};
+
+// Reads and checks the header in the order that decides which problem a file has; the
+// stream is left at the first sample byte when nothing is wrong.
+WavProblem readHeader(FILE* file, Header& header) {
+    ChunkRecord riff{};
+    uint8_t wave[4];
+    uint8_t body[16];
+    if (!readChunkHeader(file, riff) || riff.id != fourCc("RIFF") ||
+        fread(wave, sizeof wave, 1, file) != 1 || readLe32(wave) != fourCc("WAVE")) {
+        return wavNotRiffWave;
+    }
+    if (!findChunk(file, riff, header.format, fourCc("fmt "))) {
+        return wavNoFormatChunk;
+    }
+    // Sixteen bytes whatever size the chunk declares; the checks judge what they hold.
+    if (fread(body, sizeof body, 1, file) != 1) {
+        return wavFormatCut;
+    }
+    header.formatTag = readLe16(body);
+    header.channels = readLe16(body + 2);
+    header.sampleRate = readLe32(body + 4);
+    header.blockAlign = readLe16(body + 12);
+    header.bitsPerSample = readLe16(body + 14);
+    if (header.formatTag != kFormatPcm) {
+        return wavNotPcm;
+    }
+    if (header.bitsPerSample != 16) {
+        return wavNotSixteenBits;
+    }
+    if (header.channels == 0 || header.channels > 2) {
+        return wavBadChannels;
+    }
+    // A zero block align would leave a division by 0.
+    if (header.blockAlign == 0) {
+        return wavNoBlockAlign;
+    }
+    if (!findChunk(file, riff, header.data, fourCc("data"))) {
+        return wavNoDataChunk;
+    }
+    if (!tellPosition(file, &header.dataOffset) || !fileLength(file, &header.fileLength)) {
+        return wavCannotOpen;
+    }
+    return wavFine;
+}
+
+// The sub-format of an extensible format chunk: the first two bytes of its GUID, 24 bytes
+// into the payload, which hold the plain format tag (1 PCM, 3 floating point). 0 when the
+// chunk is too short to hold one.
+uint32_t extensibleSubFormat(FILE* file, const ChunkRecord& format) {
+    uint8_t tag[2];
+    if (format.size < 26 || !seekAbsolute(file, format.payloadOffset + 24) ||
+        fread(tag, sizeof tag, 1, file) != 1) {
+        return 0;
+    }
+    return readLe16(tag);
+}
+
+// Reads `count` 2-byte samples from offset on into dst; those the file does not hold are 0.
+int readSamplesFrom(FILE* file, uint64_t offset, float* dst, uint64_t count) {
+    if (!seekAbsolute(file, offset)) {
+        return 0;
+    }
+    uint8_t bytes[kConversionBlock * 2];
+    uint64_t done = 0;
+    bool ended = false;
+    while (done < count) {
+        const size_t block =
+            count - done < kConversionBlock ? static_cast<size_t>(count - done) : kConversionBlock;
+        const size_t got = ended ? 0 : fread(bytes, 2, block, file);
+        decodeSamples(bytes, dst + done, got);
+        // Samples missing because the file ends early read as silence.
+        memset(dst + done + got, 0, (block - got) * sizeof(float));
+        ended = ended || got < block;
+        done += block;
+    }
+    return 1;
 }
 
 } // namespace
@@ -27,47 +120,62 @@ WavReader* WavReader::open(const char* path) {
     if (file == nullptr) {
         return nullptr;
     }
-    ChunkRecord riff{};
-    uint8_t wave[4];
-    ChunkRecord format{};
-    uint8_t body[16];
-    ChunkRecord data{};
-    uint64_t dataOffset = 0;
-    WavReader* reader = nullptr;
-    if (!readChunkHeader(file, riff) || riff.id != fourCc("RIFF") ||
-        fread(wave, sizeof wave, 1, file) != 1 || readLe32(wave) != fourCc("WAVE") ||
-        !findChunk(file, riff, format, fourCc("fmt ")) ||
-        // Sixteen bytes whatever size the chunk declares; the checks judge what they hold.
-        fread(body, sizeof body, 1, file) != 1) {
+    Header header{};
+    if (readHeader(file, header) != wavFine) {
         fclose(file);
         return nullptr;
     }
-    const uint16_t formatTag = readLe16(body);
-    const uint16_t channels = readLe16(body + 2);
-    const uint32_t sampleRate = readLe32(body + 4);
-    const uint16_t blockAlign = readLe16(body + 12);
-    const uint16_t bitsPerSample = readLe16(body + 14);
-    // Zero channels or a zero block align would leave nothing to read and a division by 0.
-    if (formatTag != kFormatPcm || bitsPerSample != 16 || channels == 0 || channels > 2 ||
-        blockAlign == 0 || !findChunk(file, riff, data, fourCc("data")) ||
-        !tellPosition(file, &dataOffset)) {
-        fclose(file);
-        return nullptr;
-    }
-    reader = new (std::nothrow) WavReader{};
+    auto* reader = new (std::nothrow) WavReader{};
     if (reader == nullptr) {
         fclose(file);
         return nullptr;
     }
+    const uint64_t bytesInFile =
+        header.fileLength > header.dataOffset ? header.fileLength - header.dataOffset : 0;
+    // Every other size means what it says, even one larger than the file.
+    const uint64_t dataBytes = header.data.size != kDataSizeToEndOfFile
+                                   ? header.data.size
+                                   : std::min<uint64_t>(bytesInFile, kDataSizeToEndOfFile);
     reader->file = file;
-    reader->sampleRate = sampleRate;
-    reader->channels = channels;
-    reader->bitsPerSample = bitsPerSample;
-    reader->blockAlign = blockAlign;
-    reader->frames = data.size / blockAlign;
-    reader->dataOffset = dataOffset;
+    reader->sampleRate = header.sampleRate;
+    reader->channels = header.channels;
+    reader->bitsPerSample = header.bitsPerSample;
+    reader->blockAlign = header.blockAlign;
+    reader->frames = static_cast<uint32_t>(dataBytes / header.blockAlign);
+    reader->framesInFile = static_cast<uint32_t>(
+        std::min<uint64_t>(reader->frames, bytesInFile / streamFrameBytes(header.channels)));
+    reader->dataOffset = header.dataOffset;
     reader->startFrame = 0;
     return reader;
+}
+
+WavDiagnosis WavReader::diagnose(const char* path) {
+    WavDiagnosis diagnosis{};
+    diagnosis.systemError = fileOpenProblem(path, 0);
+    FILE* file = diagnosis.systemError == 0 ? fopen(path, "rb") : nullptr;
+    if (file == nullptr) {
+        diagnosis.problem = wavCannotOpen;
+        if (diagnosis.systemError == 0) {
+            diagnosis.systemError = errno;
+        }
+        return diagnosis;
+    }
+    Header header{};
+    diagnosis.problem = readHeader(file, header);
+    uint64_t length = 0;
+    if (diagnosis.problem == wavNotRiffWave && fileLength(file, &length) && length == 0) {
+        diagnosis.problem = wavEmpty;
+    }
+    if (diagnosis.problem >= wavNotPcm) {
+        diagnosis.formatTag = header.formatTag;
+        diagnosis.bitsPerSample = header.bitsPerSample;
+        diagnosis.channels = header.channels;
+    }
+    if (diagnosis.problem == wavNotPcm && header.formatTag == kFormatExtensible) {
+        diagnosis.subFormat = extensibleSubFormat(file, header.format);
+    }
+    fclose(file);
+    return diagnosis;
 }
 
 int WavReader::close(WavReader* reader) {
@@ -98,7 +206,7 @@ int WavReader::readFrame(WavReader* reader, float* out) {
 
 uint32_t WavReader::readNextFrames(WavReader* reader, float* dst, uint32_t frames) {
     const uint32_t channels = reader->channels == 1 ? 1 : 2;
-    const uint32_t frameBytes = streamFrameBytes(reader);
+    const uint32_t frameBytes = streamFrameBytes(reader->channels);
     uint8_t bytes[kConversionBlock * 2];
     const uint32_t blockFrames = static_cast<uint32_t>(kConversionBlock) / channels;
     uint32_t whole = 0;
@@ -120,32 +228,20 @@ uint32_t WavReader::readNextFrames(WavReader* reader, float* dst, uint32_t frame
 }
 
 uint64_t WavReader::readFrames(WavReader* reader, float* dst, uint32_t frames) {
-    const uint64_t start =
-        reader->dataOffset + static_cast<uint64_t>(reader->startFrame) * reader->blockAlign;
-    if (!seekAbsolute(reader->file, start)) {
-        return 0;
-    }
     const uint64_t samples = static_cast<uint64_t>(frames) * reader->channels;
-    if (samples == 0) {
+    if (!readSamples(reader, dst, 0, samples) || samples == 0) {
         return 0;
-    }
-    uint8_t bytes[kConversionBlock * 2];
-    uint64_t done = 0;
-    bool ended = false;
-    while (done < samples) {
-        const size_t block = samples - done < kConversionBlock ? static_cast<size_t>(samples - done)
-                                                               : kConversionBlock;
-        const size_t got = ended ? 0 : fread(bytes, 2, block, reader->file);
-        decodeSamples(bytes, dst + done, got);
-        // Samples missing because the file ends early read as silence.
-        memset(dst + done + got, 0, (block - got) * sizeof(float));
-        ended = ended || got < block;
-        done += block;
     }
     return samples;
 }
 
-float* WavReader::loadAll(WavReader* reader) {
+int WavReader::readSamples(WavReader* reader, float* dst, uint64_t first, uint64_t count) {
+    const uint64_t start =
+        reader->dataOffset + static_cast<uint64_t>(reader->startFrame) * reader->blockAlign;
+    return readSamplesFrom(reader->file, start + 2 * first, dst, count);
+}
+
+float* WavReader::allocateAll(WavReader* reader) {
     if (reader == nullptr) {
         return nullptr;
     }
@@ -153,7 +249,11 @@ float* WavReader::loadAll(WavReader* reader) {
     if (bytes == 0 || bytes > kLargestBuffer || bytes > SIZE_MAX) {
         return nullptr;
     }
-    auto* buffer = static_cast<float*>(malloc(static_cast<size_t>(bytes)));
+    return static_cast<float*>(malloc(static_cast<size_t>(bytes)));
+}
+
+float* WavReader::loadAll(WavReader* reader) {
+    float* buffer = allocateAll(reader);
     if (buffer == nullptr) {
         return nullptr;
     }

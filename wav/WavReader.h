@@ -4,13 +4,49 @@
 #include <cstdint>
 #include <cstdio>
 
+// The data size by which a writer that cannot go back to its header (one streaming into a
+// pipe) says "the data runs to the end of the file".
+constexpr uint32_t kDataSizeToEndOfFile = 0xFFFFFFFFu;
+
+// What a look at a file found, in the order open checks it: open takes a file only when
+// nothing is wrong, and diagnose says which rule refused one.
+enum WavProblem {
+    wavFine,
+    wavCannotOpen,     // the system refused the file: systemError says why
+    wavEmpty,          // the file has no bytes at all
+    wavNotRiffWave,    // it does not start with "RIFF", a size and "WAVE"
+    wavNoFormatChunk,  // the chunk walk found no "fmt " chunk
+    wavFormatCut,      // the file ends inside the 16 bytes of the format
+    wavNotPcm,         // formatTag is not 1 (plain PCM)
+    wavNotSixteenBits, // bitsPerSample is not 16
+    wavBadChannels,    // channels is 0 or more than 2
+    wavNoBlockAlign,   // blockAlign is 0: frames cannot be counted
+    wavNoDataChunk,    // the chunk walk found no "data" chunk
+};
+
+struct WavDiagnosis {
+    WavProblem problem;     // the first rule the file breaks, or wavFine
+    int systemError;        // an errno value, for wavCannotOpen
+    uint32_t formatTag;     // wFormatTag, once the format was read
+    uint32_t subFormat;     // for the extensible format (0xFFFE): the tag its sub-format GUID
+                            // starts with, when the chunk holds one; otherwise 0
+    uint32_t bitsPerSample; // wBitsPerSample, once the format was read
+    uint32_t channels;      // nChannels, once the format was read
+};
+
 struct WavReader {
     FILE* file;             // open in "rb" until close
     uint32_t sampleRate;    // frames per second, as the file states it
     uint32_t channels;      // 1 or 2
     uint32_t bitsPerSample; // always 16 once open
     uint32_t blockAlign;    // bytes per frame as the file states it; never 0
-    uint32_t frames;        // data chunk size / blockAlign (unsigned division)
+    uint32_t frames;        // data chunk size / blockAlign (unsigned division); for the size
+                            // kDataSizeToEndOfFile, the bytes from dataOffset to the end of the
+                            // file instead (capped at 2^32 - 1)
+    uint32_t framesInFile;  // frames the file really holds whole from dataOffset, as reads step
+                            // through them (2 bytes x channels), at most `frames`, counted from
+                            // the file's length at open. Frames beyond it read as silence; a
+                            // bulk read may still find the left sample of one cut stereo frame.
     uint64_t dataOffset;    // file offset of the first sample byte
     uint32_t startFrame;    // first frame of bulk reads; 0
 
@@ -29,7 +65,18 @@ struct WavReader {
     // Fills dst with frames x channels floats starting at startFrame. Samples the file does
     // not hold read as 0. The number of samples asked for, or 0 on failure (or when 0).
     static uint64_t readFrames(WavReader* reader, float* dst, uint32_t frames);
+    // Fills dst with `count` samples of the bulk read that starts at startFrame, from its
+    // sample `first` on (so pieces read one after another give what readFrames gives at
+    // once). Samples the file does not hold read as 0. 1, or 0 when the seek fails.
+    static int readSamples(WavReader* reader, float* dst, uint64_t first, uint64_t count);
+    // A new malloc'ed buffer for the whole data (frames x channels floats), not yet filled,
+    // or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
+    static float* allocateAll(WavReader* reader);
     // The whole data as a new malloc'ed buffer of frames x channels floats (the caller frees
     // it), or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
     static float* loadAll(WavReader* reader);
+
+    // A separate look at a file that open refused, to say why: the same checks in the same
+    // order, stopping at the first that fails. Opens nothing that it leaves open.
+    static WavDiagnosis diagnose(const char* path);
 };

@@ -1,5 +1,6 @@
 #include "wav/WavWriter.h"
 
+#include <cmath>
 #include <new>
 
 #include "platform/Platform.h"
@@ -37,6 +38,27 @@ int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels) {
            writeAll(file, data, sizeof data);
 }
 
+// Writes the RIFF size (end - 8) and the data size into the header; the stream is left
+// wherever the second write ended.
+int writeSizeFields(FILE* file, uint64_t end, uint64_t dataBytes) {
+    uint8_t field[4];
+    writeLe32(field, static_cast<uint32_t>(end - 8));
+    int ok = seekAbsolute(file, 4) && writeAll(file, field, 4);
+    writeLe32(field, static_cast<uint32_t>(dataBytes));
+    ok = seekAbsolute(file, 40) && writeAll(file, field, 4) && ok;
+    return ok;
+}
+
+// Brings the size fields up to date with everything written so far and goes back to the
+// end to go on writing there. Called only when nothing is pending, so the file holds
+// exactly the header and framesWritten frames.
+int updateSizeFields(WavWriter* writer) {
+    const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
+    const uint64_t end = kHeaderBytes + dataBytes;
+    writer->headerUpdatedMs = monotonicMilliseconds();
+    return writeSizeFields(writer->file, end, dataBytes) && seekAbsolute(writer->file, end);
+}
+
 // Writes the pending block. On a short write only the frames that reached the file whole
 // stay counted, so the header never claims samples the file does not hold.
 int flushBlock(WavWriter* writer) {
@@ -48,7 +70,13 @@ int flushBlock(WavWriter* writer) {
     const uint32_t pendingFrames = writer->pendingSamples / writer->channels;
     writer->pendingSamples = 0;
     if (written == bytes) {
-        return 1;
+        if (monotonicMilliseconds() - writer->headerUpdatedMs < kHeaderUpdateMs ||
+            updateSizeFields(writer)) {
+            return 1;
+        }
+        // Not knowing where the stream stands, nothing more may be written.
+        writer->failed = 1;
+        return 0;
     }
     const auto wholeFrames = static_cast<uint32_t>(written / (2 * writer->channels));
     writer->framesWritten = writer->framesWritten - pendingFrames + wholeFrames;
@@ -73,6 +101,7 @@ WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t cha
     setvbuf(writer->file, nullptr, _IONBF, 0);
     writer->sampleRate = sampleRate;
     writer->channels = channels;
+    writer->headerUpdatedMs = monotonicMilliseconds();
     if (!writeHeader(writer->file, sampleRate, channels)) {
         fclose(writer->file);
         delete writer;
@@ -92,6 +121,12 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
         const uint32_t room = static_cast<uint32_t>(kConversionBlock) - writer->pendingSamples;
         const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
         encodeSamples(src, writer->block + 2 * writer->pendingSamples, take);
+        for (uint32_t i = 0; i < take; ++i) {
+            if (saturates(src[i])) {
+                ++writer->saturatedSamples;
+                writer->saturationPeak = std::fmax(writer->saturationPeak, std::fabs(src[i]));
+            }
+        }
         writer->pendingSamples += take;
         writer->framesWritten += take / writer->channels;
         src += take;
@@ -117,11 +152,7 @@ int WavWriter::finish(WavWriter* writer) {
     } else {
         ok = tellPosition(writer->file, &end) && ok;
     }
-    uint8_t field[4];
-    writeLe32(field, static_cast<uint32_t>(end - 8));
-    ok = seekAbsolute(writer->file, 4) && writeAll(writer->file, field, 4) && ok;
-    writeLe32(field, static_cast<uint32_t>(dataBytes));
-    ok = seekAbsolute(writer->file, 40) && writeAll(writer->file, field, 4) && ok;
+    ok = writeSizeFields(writer->file, end, dataBytes) && ok;
     ok = (fclose(writer->file) == 0) && ok;
     delete writer;
     return ok ? 1 : 0;

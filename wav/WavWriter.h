@@ -6,6 +6,9 @@
 
 #include "wav/SampleConversion.h"
 
+// How often, at most, the size fields are brought up to date while a file is written.
+constexpr uint64_t kHeaderUpdateMs = 1000;
+
 struct WavWriter {
     FILE* file;                          // open in "wb", unbuffered: `block` is the only buffer
     uint32_t sampleRate;                 // frames per second, written into the header
@@ -14,13 +17,21 @@ struct WavWriter {
                                          // that reached the file whole
     uint32_t pendingSamples;             // samples converted into `block` and not yet written
     int failed;                          // 1 once the file refused bytes; nothing more is written
+    uint64_t headerUpdatedMs;            // monotonic time at which the size fields last matched
+                                         // what had been written (at create: both 0)
+    uint64_t saturatedSamples;           // samples so far that had to be clamped to 16 bits
+    float saturationPeak;                // largest magnitude among them (1.0 = full scale); 0
+                                         // while there are none
     uint8_t block[kConversionBlock * 2]; // the conversion block, 16-bit little-endian
 
     // Creates (or truncates) the file and writes the header with both sizes 0; null on
     // failure, leaving whatever part of the file was written.
     static WavWriter* create(const char* path, uint32_t sampleRate, uint32_t channels);
     // Appends frames x channels floats, each scaled by 32768, truncated toward zero and
-    // saturated (NaN becomes 0). 1 on success; 0 once the file has refused a write.
+    // saturated (NaN becomes 0). 1 on success; 0 once the file has refused a write. When a
+    // block goes to the file kHeaderUpdateMs or more after the last update, the size fields
+    // are set to cover everything written so far, so a process that dies before finish
+    // still leaves a WAV file holding all but its last moments of work.
     static int writeFrames(WavWriter* writer, const float* src, uint32_t frames);
     // Writes what is pending, cuts the file after the last whole frame when a write had
     // failed, patches both size fields, closes the stream and releases the record.

@@ -1,69 +1,48 @@
-// The command line as a script sees it: exit statuses, what goes to which stream, and
-// Ctrl-C leaving a valid file.
+// The command line as a script sees it: exit statuses, what goes to which stream, the reason
+// given under a failure, the warning after a saturated job, and Ctrl-C leaving a valid file.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <filesystem>
+#include <functional>
 
-#include <chrono>
-#include <thread>
+#include <sys/stat.h>
 
 #include "job/FailureTexts.h"
-#include "tests/support/TestFiles.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/hardening/WrittenWav.h"
+#include "tests/support/EngineHarness.h"
 
 namespace {
 
-struct CliRun {
-    int status;      // exit status, or -1 when it did not exit normally
-    std::string out; // standard output
-    std::string err; // standard error
-};
-
-// Runs the CLI with args; with interruptAfterMs > 0 it gets SIGINT after that long.
-CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
-              int interruptAfterMs = 0) {
-    const std::string outPath = dir.file("stdout.txt");
-    const std::string errPath = dir.file("stderr.txt");
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv = {const_cast<char*>(CONVOLUZIONE_CLI_PATH)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    if (interruptAfterMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
-        kill(child, SIGINT);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    const Bytes out = readFileBytes(outPath);
-    const Bytes err = readFileBytes(errPath);
-    return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end()),
-                  std::string(err.begin(), err.end())};
+// A file's bytes; nothing for a folder or a missing file.
+Bytes contentOf(const std::string& path) {
+    return std::filesystem::is_regular_file(path) ? readFileBytes(path) : Bytes{};
 }
 
-TEST(Cli, HelpGoesToStandardOutputAndWrongUsageToStandardError) {
+const std::string kVersionLine = std::string("convoluzione-cli ") + CONVOLUZIONE_VERSION + "\n";
+
+TEST(Cli, HelpAndVersionGoToStandardOutputAndWrongUsageToStandardError) {
     ScratchDir dir;
     for (const char* flag : {"-h", "--help"}) {
         const CliRun help = runCli(dir, {flag});
-        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.exitStatus, 0);
         EXPECT_EQ(help.out.rfind("Uso: convoluzione-cli INPUT IMPULSO OUTPUT\n", 0), 0u);
+        EXPECT_NE(help.out.find("--version"), std::string::npos);
+        EXPECT_NE(help.out.find("128 + il numero del segnale"), std::string::npos);
         EXPECT_EQ(help.err, "");
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"a.wav", "--version"}}) {
+        const CliRun version = runCli(dir, args);
+        EXPECT_EQ(version.exitStatus, 0);
+        EXPECT_EQ(version.out, kVersionLine);
+        EXPECT_EQ(version.err, "");
     }
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"a.wav"}, {"a.wav", "b.wav"}, {"a", "b", "c", "d"}}) {
         const CliRun wrong = runCli(dir, args);
-        EXPECT_EQ(wrong.status, 2);
+        EXPECT_EQ(wrong.exitStatus, 2);
         EXPECT_EQ(wrong.out, "");
         EXPECT_EQ(wrong.err.rfind("Uso: ", 0), 0u);
     }
@@ -74,25 +53,226 @@ TEST(Cli, SucceedsSilentlyWhenStandardErrorIsNotATerminal) {
     writeFileBytes(dir.file("in.wav"), pcmWav(2, 8000, {100, 200, 300, 400}));
     writeFileBytes(dir.file("ir.wav"), pcmWav(1, 8000, {16384}));
     const CliRun run = runCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), dir.file("out.wav")});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))),
               (std::vector<int16_t>{0, 0, 50, 100, 150, 200}));
 }
 
-TEST(Cli, AFailureIsOneLineOnStandardError) {
+// Every refusal: the fixed sentence the dialog shows too, then one line that says why,
+// found in the files themselves; the inputs stay as they were.
+TEST(Cli, AFailureSaysWhyOnTheLineAfterItsSentence) {
     ScratchDir dir;
-    writeFileBytes(dir.file("in.wav"), pcmWav(1, 8000, {1}));
-    writeFileBytes(dir.file("ir.wav"), pcmWav(1, 22050, {1}));
-    CliRun run = runCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), dir.file("out.wav")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string(kTextSampleRatesDiffer) + "\n");
-    run = runCli(dir, {dir.file("missing.wav"), dir.file("ir.wav"), dir.file("out.wav")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string(kTextInputUnreadable) + "\n");
-    run = runCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), std::string(300, 'x')});
-    EXPECT_EQ(run.status, 2);
+    const std::string good = dir.file("good.wav");
+    const std::string out = dir.file("out.wav");
+    writeFileBytes(good, pcmWav(1, 8000, {1000, -2000}));
+    const Bytes data = chunk("data", sampleBytes({1, 2, 3, 4, 5, 6}));
+    const auto withFormat = [&](uint16_t tag, uint16_t channels, uint16_t align, uint16_t bits) {
+        return riff({chunk("fmt ", formatBody(tag, channels, 8000, align, bits)), data});
+    };
+    const Bytes extensible = riff(
+        {chunk("fmt ",
+               concat({formatBody(0xFFFE, 2, 8000, 4, 16), le16(22), le16(16), le32(3), le16(1),
+                       Bytes{0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}})),
+         data});
+    const std::string in = kTextInputUnreadable;
+    const std::string ir = kTextImpulseUnreadable;
+    const std::string created = kTextOutputNotCreated;
+    struct Row {
+        const char* what;
+        Bytes input; // written to in.wav when inputPath is empty; likewise the impulse
+        Bytes impulse;
+        std::string inputPath;
+        std::string impulsePath;
+        std::string outputPath;
+        int status;
+        std::string err;
+    };
+    const std::string text = "testo, non audio\n";
+    const std::vector<Row> rows = {
+        {"missing input",
+         {},
+         {},
+         dir.file("missing.wav"),
+         good,
+         out,
+         1,
+         in + "\nmotivo: il file non esiste\n"},
+        {"input a folder",
+         {},
+         {},
+         dir.path,
+         good,
+         out,
+         1,
+         in + "\nmotivo: e' una cartella, non un file\n"},
+        {"input a text file",
+         Bytes(text.begin(), text.end()),
+         {},
+         "",
+         good,
+         out,
+         1,
+         in + "\nmotivo: non e' un file WAV (non inizia con RIFF e WAVE)\n"},
+        {"input empty", Bytes{}, {}, "", good, out, 1, in + "\nmotivo: il file e' vuoto\n"},
+        {"input in floating point",
+         withFormat(3, 1, 4, 32),
+         {},
+         "",
+         good,
+         out,
+         1,
+         in + "\nmotivo: il formato non e' PCM semplice: codice formato 3 (virgola mobile)\n"},
+        {"input of 24 bits",
+         withFormat(1, 2, 6, 24),
+         {},
+         "",
+         good,
+         out,
+         1,
+         in + "\nmotivo: i campioni sono a 24 bit; ne servono 16\n"},
+        {"input of 6 channels",
+         withFormat(1, 6, 12, 16),
+         {},
+         "",
+         good,
+         out,
+         1,
+         in + "\nmotivo: il file ha 6 canali; ne sono ammessi 1 o 2\n"},
+        {"impulse extensible",
+         {},
+         extensible,
+         good,
+         "",
+         out,
+         1,
+         ir + "\nmotivo: il formato non e' PCM semplice: codice formato 0xFFFE (esteso, "
+              "WAVE_FORMAT_EXTENSIBLE), campioni PCM a 16 bit\n"},
+        {"impulse without a format chunk",
+         {},
+         riff({data}),
+         good,
+         "",
+         out,
+         1,
+         ir + "\nmotivo: manca il blocco \"fmt \" che descrive il formato\n"},
+        {"impulse without a data chunk",
+         {},
+         riff({pcmFormatChunk(1, 8000)}),
+         good,
+         "",
+         out,
+         1,
+         ir + "\nmotivo: manca il blocco \"data\" con i campioni\n"},
+        {"impulse with no samples",
+         {},
+         pcmWav(1, 8000, {}),
+         good,
+         "",
+         out,
+         1,
+         std::string(kTextImpulseNotLoaded) + "\nmotivo: l'impulso non contiene campioni\n"},
+        {"sample rates differ",
+         {},
+         pcmWav(1, 22050, {1}),
+         good,
+         "",
+         out,
+         1,
+         std::string(kTextSampleRatesDiffer) +
+             "\nmotivo: l'input e' a 8000 Hz, l'impulso a 22050 Hz\n"},
+        {"output in a missing folder",
+         {},
+         {},
+         good,
+         good + ".copy",
+         dir.file("no/out.wav"),
+         1,
+         created + "\nmotivo: la cartella non esiste\n"},
+        {"output a folder",
+         {},
+         {},
+         good,
+         good + ".copy",
+         dir.path,
+         1,
+         created + "\nmotivo: e' una cartella, non un file\n"},
+        {"output below a file",
+         {},
+         {},
+         good,
+         good + ".copy",
+         good + "/out.wav",
+         1,
+         created + "\nmotivo: una parte del percorso non e' una cartella\n"},
+        {"output where no file can be made",
+         {},
+         {},
+         good,
+         good + ".copy",
+         "/proc/convoluzione.wav",
+         1,
+         created + "\nmotivo: permesso negato\n"},
+        {"output naming the input: the sentence says it all",
+         {},
+         {},
+         good,
+         good + ".copy",
+         good,
+         1,
+         std::string(kTextOutputIsAnInput) + "\n"},
+        {"a path longer than the field",
+         {},
+         {},
+         good,
+         good + ".copy",
+         std::string(300, 'x'),
+         2,
+         "Percorso troppo lungo (al massimo 259 byte)\n"},
+    };
+    writeFileBytes(good + ".copy", readFileBytes(good));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(out);
+        std::string input = row.inputPath;
+        std::string impulse = row.impulsePath;
+        if (input.empty()) {
+            input = dir.file("in.wav");
+            writeFileBytes(input, row.input);
+        }
+        if (impulse.empty()) {
+            impulse = dir.file("ir.wav");
+            writeFileBytes(impulse, row.impulse);
+        }
+        const Bytes inputBefore = contentOf(input);
+        const Bytes impulseBefore = contentOf(impulse);
+        const CliRun run = runCli(dir, {input, impulse, row.outputPath});
+        EXPECT_EQ(run.exitStatus, row.status);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(contentOf(input), inputBefore);
+        EXPECT_EQ(contentOf(impulse), impulseBefore);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path));
+    EXPECT_FALSE(std::filesystem::exists("/proc/convoluzione.wav"));
+}
+
+TEST(Cli, ASaturatedJobIsReportedAndItsOutputIsUnchanged) {
+    ScratchDir dir;
+    // Four taps of 0.5 on four frames of 32000: sums of 48000, 64000 and 48000 clamp.
+    const std::vector<int16_t> input = {32000, 32000, 32000, 32000};
+    const std::vector<int16_t> impulse = {16384, 16384, 16384, 16384};
+    writeFileBytes(dir.file("in.wav"), pcmWav(1, 8000, input));
+    writeFileBytes(dir.file("ir.wav"), pcmWav(1, 8000, impulse));
+    const CliRun run = runCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), dir.file("out.wav")});
+    EXPECT_EQ(run.exitStatus, 0);
+    // 64000 / 32768 = 1.953125, 5.8 dB past full scale.
+    EXPECT_EQ(run.err, "attenzione: 3 campioni saturati, picco +5,8 dB oltre il fondo scala\n");
+    EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))),
+              definitionOutput(1, input, 1, {0.5f, 0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))),
+              (std::vector<int16_t>{0, 16000, 32000, 32767, 32767, 32767, 32000, 16000}));
 }
 
 TEST(Cli, CtrlCStopsTheJobAndLeavesAValidFile) {
@@ -103,18 +283,18 @@ TEST(Cli, CtrlCStopsTheJobAndLeavesAValidFile) {
                    riff({pcmFormatChunk(2, 8000), chunkWithSize("data", 0x04000000, {})}));
     writeFileBytes(dir.file("ir.wav"),
                    riff({pcmFormatChunk(2, 8000), chunkWithSize("data", 0x01000000, {})}));
-    const auto start = std::chrono::steady_clock::now();
-    const CliRun run =
-        runCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), dir.file("out.wav")}, 700);
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-    EXPECT_EQ(run.status, 130);
+    CliProcess cli = startCli(dir, {dir.file("in.wav"), dir.file("ir.wav"), dir.file("out.wav")});
+    // Once it catches Ctrl-C and has begun its output.
+    ASSERT_TRUE(waitUntilCatching(cli.pid, SIGINT));
+    ASSERT_TRUE(waitUntilFileHolds(cli.pid, dir.file("out.wav"), 44));
+    kill(cli.pid, SIGINT);
+    const CliRun run = waitCli(cli);
+    // It ends by the signal, as an uncaught Ctrl-C would: the shell sees 130.
+    EXPECT_EQ(run.endedBy, SIGINT);
     EXPECT_EQ(run.err, "");
-    EXPECT_LT(seconds.count(), 30.0);
-    const Bytes out = readFileBytes(dir.file("out.wav"));
-    ASSERT_GE(out.size(), 44u);
-    EXPECT_EQ(fieldLe32(out, 4), out.size() - 8);
-    EXPECT_EQ(fieldLe32(out, 40), out.size() - 44);
-    EXPECT_EQ(out.size() % 4, 0u);
+    const WrittenWav wav = checkWrittenWav(readFileBytes(dir.file("out.wav")));
+    EXPECT_TRUE(wav.valid) << wav.problem;
+    EXPECT_EQ(wav.channels, 2u);
 }
 
 } // namespace

@@ -163,10 +163,11 @@ TEST(DamagedFiles, ForgedDataSizesFailBeforeAnyHugeAllocationOrOutput) {
         return riff({pcmFormatChunk(channels, kRate),
                      chunkWithSize("data", dataSize, sampleBytes(samples))});
     };
-    // 2^32 - 1 bytes of input or impulse: the output would pass the format's 4 GiB.
-    expectFailure(files, files.run(forged(1, 0xFFFFFFFF), good), kTextOutputTooLarge, false);
-    expectFailure(files, files.run(forged(2, 0xFFFFFFFF), good), kTextOutputTooLarge, false);
-    expectFailure(files, files.run(good, forged(1, 0xFFFFFFFF)), kTextOutputTooLarge, false);
+    // 2^32 - 2 bytes of input or impulse: the output would pass the format's 4 GiB. (All
+    // ones is not a size but "to the end of the file".)
+    expectFailure(files, files.run(forged(1, 0xFFFFFFFE), good), kTextOutputTooLarge, false);
+    expectFailure(files, files.run(forged(2, 0xFFFFFFFE), good), kTextOutputTooLarge, false);
+    expectFailure(files, files.run(good, forged(1, 0xFFFFFFFE)), kTextOutputTooLarge, false);
     // 2^31 bytes of impulse fit the output but would need a 4 GiB buffer: refused while
     // loading, after the output was created, which is then a valid empty file.
     for (uint16_t channels : {1, 2}) {

@@ -163,6 +163,59 @@ TEST(Job, AStoppedJobLeavesAValidFileOfTheFramesSoFar) {
     expectValidOutput(file, 1, static_cast<size_t>(done));
 }
 
+TEST(Job, AStopWhileTheImpulseLoadsEndsLikeAStoppedJob) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(1, 8000, {1, 2, 3}));
+    // 2^24 taps declared, a few held: loading them all means 64 MiB of floats to fill.
+    writeFileBytes(f.impulse, riff({pcmFormatChunk(1, 8000),
+                                    chunkWithSize("data", 0x02000000, sampleBytes({1, 2}))}));
+    jobState.progress.total = -7; // stays as it is unless the engine starts
+    const JobOutcome outcome = runJobHere(f.input, f.impulse, f.output, true);
+    EXPECT_EQ(outcome.message, WM_JOB_STOPPED);
+    EXPECT_EQ(outcome.errorText, "");
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.active, 0);
+    EXPECT_EQ(jobState.progress.total, -7);
+    expectValidOutput(readFileBytes(f.output), 1, 0);
+}
+
+// The front end may clear its handle once it no longer waits for the worker; the worker
+// goes on with the event it started with.
+TEST(Job, TheWorkerKeepsTheStopEventItStartedWith) {
+    JobFiles f;
+    writeFileBytes(f.input, pcmWav(2, 8000, std::vector<int16_t>(2000000, 1000)));
+    writeFileBytes(f.impulse, pcmWav(1, 8000, std::vector<int16_t>(30000, 3)));
+    copyPath(jobState.inputPath, f.input.c_str());
+    copyPath(jobState.impulsePath, f.impulse.c_str());
+    copyPath(jobState.outputPath, f.output.c_str());
+    jobState.dialogWindow = createMessageWindow();
+    const EventHandle stopEvent = createStopEvent();
+    jobState.stopEvent = stopEvent;
+    jobState.progress.active = 0;
+    ThreadHandle worker = startWorkerThread(runConvolutionJob, nullptr);
+    ASSERT_NE(worker, nullptr);
+    // Once the engine runs the worker has long taken its copy (and the acquire load orders
+    // that before what follows).
+    uint32_t message = 0;
+    while (jobState.progress.active.load(std::memory_order_acquire) != 1 &&
+           !waitForMessage(jobState.dialogWindow, 1, &message)) {
+    }
+    jobState.stopEvent = nullptr;
+    signalStopEvent(stopEvent);
+    if (message == 0) {
+        ASSERT_EQ(waitForMessage(jobState.dialogWindow, 600000, &message), 1);
+    }
+    EXPECT_EQ(message, WM_JOB_STOPPED);
+    EXPECT_EQ(waitForThread(worker, 12000), 1);
+    closeThreadHandle(worker);
+    closeStopEvent(stopEvent);
+    destroyMessageWindow(jobState.dialogWindow);
+    jobState.dialogWindow = nullptr;
+    const Bytes file = readFileBytes(f.output);
+    EXPECT_LT(file.size(), 44u + 2030000u * 4u);
+    expectValidOutput(file, 2, (file.size() - 44) / 4);
+}
+
 TEST(Job, RunsOnAWorkerThreadAndPostsItsEnd) {
     JobFiles f;
     writeFileBytes(f.input, pcmWav(2, 8000, {1, 2, 3, 4}));

@@ -38,3 +38,33 @@ TEST(SampleConversion, NanBecomesSilence) {
     EXPECT_EQ(floatToSample(std::nanf("")), 0);
     EXPECT_EQ(floatToSample(-std::nanf("")), 0);
 }
+
+// Saturated means clamped: the value truncated toward zero would leave the 16-bit range. The
+// edges on both sides, each checked against what floatToSample does with it.
+TEST(SampleConversion, SaturatesExactlyWhereTheConversionClamps) {
+    const struct {
+        float value;
+        bool saturated;
+    } rows[] = {
+        {32767.0f / 32768.0f, false},
+        {0.99999f, false}, // 32767.67: truncation alone keeps it in range
+        {1.0f, true},      // 32768 would not fit
+        {2.5f, true},
+        {-1.0f, false},                // -32768 fits
+        {-32768.5f / 32768.0f, false}, // truncated toward zero: -32768
+        {-32769.0f / 32768.0f, true},
+        {-7.0f, true},
+        {0.0f, false},
+        {std::numeric_limits<float>::infinity(), true},
+        {-std::numeric_limits<float>::infinity(), true},
+        {std::nanf(""), false}, // silence, not a clamp
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.value);
+        EXPECT_EQ(saturates(row.value), row.saturated);
+        if (!std::isnan(row.value)) {
+            const double truncated = std::trunc(static_cast<double>(row.value) * 32768.0);
+            EXPECT_EQ(saturates(row.value), truncated != floatToSample(row.value));
+        }
+    }
+}

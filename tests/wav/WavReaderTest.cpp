@@ -2,6 +2,8 @@
 // it makes of files that end early.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "tests/support/TestFiles.h"
@@ -34,8 +36,63 @@ TEST(WavReaderOpen, ReadsTheFormatAndCountsFrames) {
     EXPECT_EQ(file.reader->bitsPerSample, 16u);
     EXPECT_EQ(file.reader->blockAlign, 4u);
     EXPECT_EQ(file.reader->frames, 2u);
+    EXPECT_EQ(file.reader->framesInFile, 2u);
     EXPECT_EQ(file.reader->dataOffset, 44u);
     EXPECT_EQ(file.reader->startFrame, 0u);
+}
+
+// What frames and framesInFile become for data sizes that claim less, exactly as much, more
+// than the file holds, and the all-ones size that means "to the end of the file".
+TEST(WavReaderOpen, CountsTheFramesClaimedAndTheFramesInTheFile) {
+    struct Row {
+        const char* what;
+        uint16_t channels;
+        uint16_t blockAlign;
+        uint32_t dataSize;
+        size_t sampleBytes; // bytes after the data chunk's header, to the end of the file
+        uint32_t frames;
+        uint32_t framesInFile;
+    };
+    const Row rows[] = {
+        {"exact, mono", 1, 2, 8, 8, 4, 4},
+        {"exact, stereo", 2, 4, 8, 8, 2, 2},
+        {"less than the file holds", 2, 4, 8, 20, 2, 2},
+        {"more than the file holds", 1, 2, 100, 8, 50, 4},
+        {"more, the file ending inside a stereo frame", 2, 4, 40, 10, 10, 2},
+        {"an odd size", 1, 2, 7, 8, 3, 3},
+        {"0", 2, 4, 0, 8, 0, 0},
+        {"2^32 - 2: a claim like any other", 2, 4, 0xFFFFFFFE, 8, 0x3FFFFFFF, 2},
+        {"all ones: to the end", 1, 2, 0xFFFFFFFF, 10, 5, 5},
+        {"all ones: to the end, stereo", 2, 4, 0xFFFFFFFF, 16, 4, 4},
+        {"all ones: a cut frame at the end is left out", 2, 4, 0xFFFFFFFF, 15, 3, 3},
+        {"all ones: a cut sample too", 1, 2, 0xFFFFFFFF, 9, 4, 4},
+        {"all ones: nothing after the header", 2, 4, 0xFFFFFFFF, 0, 0, 0},
+        {"all ones: counted by the block align, read by the channels", 2, 6, 0xFFFFFFFF, 13, 2, 2},
+        {"block align 6: 3 frames in the file, 2 declared", 2, 6, 12, 12, 2, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes samples(row.sampleBytes);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<uint8_t>(i * 37 + 1);
+        }
+        // The samples are not padded: the file ends where they end.
+        const Bytes bytes = concat(
+            {riffWithSize(0xFFFFFFFF,
+                          {chunk("fmt ", formatBody(1, row.channels, 8000, row.blockAlign, 16))}),
+             Bytes{'d', 'a', 't', 'a'}, le32(row.dataSize), samples});
+        OpenedFile file(bytes);
+        ASSERT_NE(file.reader, nullptr);
+        EXPECT_EQ(file.reader->frames, row.frames);
+        EXPECT_EQ(file.reader->framesInFile, row.framesInFile);
+        // framesInFile is exactly how far frame-by-frame reading gets.
+        uint32_t read = 0;
+        float frame[2];
+        while (read <= row.frames && WavReader::readFrame(file.reader, frame) == 1) {
+            ++read;
+        }
+        EXPECT_EQ(std::min(read, row.frames), row.framesInFile);
+    }
 }
 
 TEST(WavReaderOpen, WalksPastOtherChunksInAnyOrder) {
@@ -83,29 +140,77 @@ TEST(WavReaderOpen, HugeChunkSizesSkipPastTheEndInsteadOfWrapping) {
     EXPECT_FALSE(opens(riff({big})));
 }
 
-TEST(WavReaderOpen, RefusesWhatItCannotRead) {
+// Each refusal, and the reason a separate look at the file finds for it.
+TEST(WavReaderOpen, RefusesWhatItCannotReadAndTheDiagnosisSaysWhy) {
     const auto withFormat = [](uint16_t tag, uint16_t channels, uint16_t blockAlign,
                                uint16_t bits) {
         return riff({chunk("fmt ", formatBody(tag, channels, 8000, blockAlign, bits)), kData});
     };
-    EXPECT_TRUE(opens(withFormat(1, 2, 4, 16)));
-    EXPECT_FALSE(opens(withFormat(1, 1, 1, 8)));              // 8-bit
-    EXPECT_FALSE(opens(withFormat(1, 1, 3, 24)));             // 24-bit
-    EXPECT_FALSE(opens(withFormat(3, 1, 4, 32)));             // float
-    EXPECT_FALSE(opens(withFormat(0xFFFE, 1, 2, 16)));        // extensible, even with 16 bits
-    EXPECT_FALSE(opens(withFormat(1, 3, 6, 16)));             // three channels
-    EXPECT_FALSE(opens(withFormat(1, 0, 2, 16)));             // no channels
-    EXPECT_FALSE(opens(withFormat(1, 1, 0, 16)));             // block align 0: nothing to divide by
-    EXPECT_FALSE(opens(riff({pcmFormatChunk(1, 8000)})));     // no data
-    EXPECT_FALSE(opens(riff({kData})));                       // no format
-    EXPECT_FALSE(opens(riff({chunk("fmt ", Bytes(10, 1))}))); // format body cut short
+    // An extensible format chunk (40 bytes) whose sub-format GUID starts with this tag.
+    const auto extensible = [](uint16_t subFormat, uint16_t channels, uint16_t bits) {
+        const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+        return riff({chunk("fmt ", concat({formatBody(0xFFFE, channels, 8000, align, bits),
+                                           le16(22), le16(bits), le32(3), le16(subFormat),
+                                           Bytes{0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38,
+                                                 0x9B, 0x71}})),
+                     kData});
+    };
     Bytes notWave = riff({pcmFormatChunk(1, 8000), kData});
     notWave[8] = 'A';
-    EXPECT_FALSE(opens(notWave));
     Bytes notRiff = riff({pcmFormatChunk(1, 8000), kData});
     notRiff[0] = 'R' + 32;
-    EXPECT_FALSE(opens(notRiff));
+    struct Row {
+        const char* what;
+        Bytes bytes;
+        WavProblem problem;
+        uint32_t formatTag;
+        uint32_t subFormat;
+        uint32_t bits;
+        uint32_t channels;
+    };
+    const Row rows[] = {
+        {"8-bit", withFormat(1, 1, 1, 8), wavNotSixteenBits, 1, 0, 8, 1},
+        {"24-bit", withFormat(1, 1, 3, 24), wavNotSixteenBits, 1, 0, 24, 1},
+        {"float", withFormat(3, 1, 4, 32), wavNotPcm, 3, 0, 32, 1},
+        {"extensible, even with 16 bits", withFormat(0xFFFE, 1, 2, 16), wavNotPcm, 0xFFFE, 0, 16,
+         1},
+        {"extensible PCM, 24 bits", extensible(1, 2, 24), wavNotPcm, 0xFFFE, 1, 24, 2},
+        {"extensible float, 6 channels", extensible(3, 6, 32), wavNotPcm, 0xFFFE, 3, 32, 6},
+        {"three channels", withFormat(1, 3, 6, 16), wavBadChannels, 1, 0, 16, 3},
+        {"no channels", withFormat(1, 0, 2, 16), wavBadChannels, 1, 0, 16, 0},
+        {"block align 0: nothing to divide by", withFormat(1, 1, 0, 16), wavNoBlockAlign, 1, 0, 16,
+         1},
+        {"no data", riff({pcmFormatChunk(1, 8000)}), wavNoDataChunk, 1, 0, 16, 1},
+        {"no format", riff({kData}), wavNoFormatChunk, 0, 0, 0, 0},
+        {"format body cut short", riff({chunk("fmt ", Bytes(10, 1))}), wavFormatCut, 0, 0, 0, 0},
+        {"not WAVE", notWave, wavNotRiffWave, 0, 0, 0, 0},
+        {"not RIFF", notRiff, wavNotRiffWave, 0, 0, 0, 0},
+        {"empty", Bytes{}, wavEmpty, 0, 0, 0, 0},
+    };
+    ScratchDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_FALSE(opens(row.bytes));
+        writeFileBytes(dir.file("f.wav"), row.bytes);
+        const WavDiagnosis diagnosis = WavReader::diagnose(dir.file("f.wav").c_str());
+        EXPECT_EQ(diagnosis.problem, row.problem);
+        EXPECT_EQ(diagnosis.formatTag, row.formatTag);
+        EXPECT_EQ(diagnosis.subFormat, row.subFormat);
+        EXPECT_EQ(diagnosis.bitsPerSample, row.bits);
+        EXPECT_EQ(diagnosis.channels, row.channels);
+    }
+    EXPECT_TRUE(opens(withFormat(1, 2, 4, 16)));
+    writeFileBytes(dir.file("f.wav"), withFormat(1, 2, 4, 16));
+    EXPECT_EQ(WavReader::diagnose(dir.file("f.wav").c_str()).problem, wavFine);
+    // Files the system will not give: named by its reason.
     EXPECT_EQ(WavReader::open("/nonexistent/folder/f.wav"), nullptr);
+    const WavDiagnosis missing = WavReader::diagnose(dir.file("missing.wav").c_str());
+    EXPECT_EQ(missing.problem, wavCannotOpen);
+    EXPECT_EQ(missing.systemError, ENOENT);
+    EXPECT_EQ(WavReader::open(dir.path.c_str()), nullptr);
+    const WavDiagnosis folder = WavReader::diagnose(dir.path.c_str());
+    EXPECT_EQ(folder.problem, wavCannotOpen);
+    EXPECT_EQ(folder.systemError, EISDIR);
 }
 
 TEST(WavReaderOpen, EveryPrefixOfAHeaderIsRefusedWithoutCrashing) {
@@ -151,6 +256,7 @@ TEST(WavReaderRead, FramesMissingFromAShortFileReadAsSilence) {
     OpenedFile file(bytes);
     ASSERT_NE(file.reader, nullptr);
     ASSERT_EQ(file.reader->frames, 4u);
+    EXPECT_EQ(file.reader->framesInFile, 2u);
     std::vector<float> frames(8, 9.0f);
     EXPECT_EQ(WavReader::readNextFrames(file.reader, frames.data(), 4), 2u);
     const float s = 1.0f / 32768.0f;
@@ -176,6 +282,14 @@ TEST(WavReaderRead, LoadAllReadsEverythingAndZeroFillsWhatIsMissing) {
     for (size_t i = 2; i < 3000; ++i) {
         ASSERT_EQ(samples[i], 0.0f) << i;
     }
+    // Read in pieces of any size, one after another, the same samples come back.
+    std::vector<float> pieces(3000, 9.0f);
+    for (uint64_t first = 0, count = 1; first < pieces.size();
+         first += count, count = count * 5 + 1) {
+        count = std::min<uint64_t>(count, pieces.size() - first);
+        ASSERT_EQ(WavReader::readSamples(cut.reader, pieces.data() + first, first, count), 1);
+    }
+    EXPECT_TRUE(std::equal(pieces.begin(), pieces.end(), samples));
     free(samples);
 }
 
@@ -189,7 +303,9 @@ TEST(WavReaderRead, LoadAllRefusesNothingToLoadAndBuffersOverFourGigabytes) {
                           chunkWithSize("data", 0xFFFFFFFC, sampleBytes({1, 2}))}));
     ASSERT_NE(huge.reader, nullptr);
     EXPECT_EQ(huge.reader->frames, 0x3FFFFFFFu);
+    EXPECT_EQ(huge.reader->framesInFile, 1u);
     EXPECT_EQ(WavReader::loadAll(huge.reader), nullptr);
+    EXPECT_EQ(WavReader::allocateAll(huge.reader), nullptr);
 }
 
 } // namespace

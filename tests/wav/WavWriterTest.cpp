@@ -79,6 +79,66 @@ TEST(WavWriter, WhatTheReaderReadsTheWriterReproduces) {
     EXPECT_EQ(readFileBytes(dir.file("out.wav")), readFileBytes(dir.file("in.wav")));
 }
 
+TEST(WavWriter, CountsSaturatedSamplesAndTheirPeakWithoutChangingAByte) {
+    ScratchDir dir;
+    // Two saturated samples in the first block, one in a later one; 0.99999 and -1.0 only
+    // look loud.
+    std::vector<float> samples(3000, 0.25f);
+    samples[3] = 1.0f;
+    samples[10] = -3.5f;
+    samples[11] = 0.99999f;
+    samples[12] = -1.0f;
+    samples[2500] = 1.75f;
+    WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 8000, 2);
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(writer->saturatedSamples, 0u);
+    EXPECT_EQ(writer->saturationPeak, 0.0f);
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), 1500), 1);
+    EXPECT_EQ(writer->saturatedSamples, 3u);
+    EXPECT_EQ(writer->saturationPeak, 3.5f);
+    ASSERT_EQ(WavWriter::finish(writer), 1);
+    std::vector<int16_t> expected(3000, 8192);
+    expected[3] = 32767;
+    expected[10] = -32768;
+    expected[11] = 32767;
+    expected[12] = -32768;
+    expected[2500] = 32767;
+    EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))), expected);
+}
+
+TEST(WavWriter, SizeFieldsFollowTheWritingAndTheFinishedFileIsTheSame) {
+    ScratchDir dir;
+    const std::string path = dir.file("out.wav");
+    std::vector<float> samples(6000);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<float>(static_cast<int16_t>(i * 13)) / 32768.0f;
+    }
+    WavWriter* writer = WavWriter::create(path.c_str(), 8000, 1);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), 2000), 1);
+    // 1024 samples reached the file, the rest wait in the block; no second has passed.
+    Bytes file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + 2048u);
+    EXPECT_EQ(fieldLe32(file, 40), 0u);
+    // Once a second has passed, the next block to reach the file brings both sizes up to date.
+    writer->headerUpdatedMs -= kHeaderUpdateMs;
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 2000, 1000), 1);
+    file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + 4096u);
+    EXPECT_EQ(fieldLe32(file, 4), 36u + 4096u);
+    EXPECT_EQ(fieldLe32(file, 40), 4096u);
+    // Writing goes on at the end, not over the header or the samples.
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 3000, 3000), 1);
+    ASSERT_EQ(WavWriter::finish(writer), 1);
+    std::vector<int16_t> expected(samples.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        expected[i] = static_cast<int16_t>(i * 13);
+    }
+    file = readFileBytes(path);
+    EXPECT_EQ(file, concat({riff({chunk("fmt ", formatBody(1, 1, 8000, 2, 16)),
+                                  chunk("data", sampleBytes(expected))})}));
+}
+
 TEST(WavWriter, CreateFailsWhereNoFileCanBeMade) {
     ScratchDir dir;
     EXPECT_EQ(WavWriter::create(dir.file("missing/out.wav").c_str(), 8000, 1), nullptr);

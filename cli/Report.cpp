@@ -1,0 +1,35 @@
+#include "cli/Report.h"
+
+#include <cmath>
+#include <cstdio>
+
+std::string italianCount(uint64_t count) {
+    const std::string digits = std::to_string(count);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            grouped += '.';
+        }
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
+std::string saturationLine(uint64_t saturatedSamples, float peak) {
+    if (saturatedSamples == 0) {
+        return "";
+    }
+    // One decimal, never below +0,0: a saturated sample is at or beyond full scale.
+    const double decibels = std::fmax(0.0, 20.0 * std::log10(static_cast<double>(peak)));
+    char level[32];
+    snprintf(level, sizeof level, "+%.1f", decibels);
+    std::string levelText = level;
+    for (char& c : levelText) {
+        if (c == '.') {
+            c = ','; // the decimal comma, whatever the C locale prints
+        }
+    }
+    const char* samples = saturatedSamples == 1 ? " campione saturato" : " campioni saturati";
+    return "attenzione: " + italianCount(saturatedSamples) + samples + ", picco " + levelText +
+           " dB oltre il fondo scala";
+}

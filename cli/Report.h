@@ -1,0 +1,13 @@
+// Numbers as an Italian reader writes them, and the warning after a job that saturated.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// 12345 as "12.345": a dot between groups of three digits.
+std::string italianCount(uint64_t count);
+
+// "attenzione: 12.345 campioni saturati, picco +4,2 dB oltre il fondo scala": how many
+// output samples had to be clamped and how far the largest went past full scale (peak is a
+// magnitude, 1.0 = full scale). Empty when none was.
+std::string saturationLine(uint64_t saturatedSamples, float peak);

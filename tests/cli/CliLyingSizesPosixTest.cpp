@@ -1,0 +1,145 @@
+// Files whose sizes say something other than what they hold, through the real program: the
+// all-ones data size that a writer streaming into a pipe leaves (read to the end of the
+// file), sizes shorter or longer than the file. Each checks the exit status, standard
+// error, that both inputs are unchanged, and that the output is a valid WAV file holding
+// exactly the complete result (or nothing, where the job fails after creating it).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "job/FailureTexts.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/hardening/WrittenWav.h"
+#include "tests/support/EngineHarness.h"
+#include "wav/SampleConversion.h"
+
+namespace {
+
+constexpr uint32_t kRate = 48000;
+
+Bytes text(const char* s) {
+    return Bytes(s, s + strlen(s));
+}
+
+// As ffmpeg writes into a pipe: RIFF and data sizes all ones, a LIST chunk before the data,
+// the samples running to the end of the file, then whatever tail a cut left.
+Bytes streamed(uint16_t channels, const std::vector<int16_t>& samples, const Bytes& tail = {}) {
+    const Bytes list =
+        chunk("LIST", concat({text("INFOISFT"), le32(14), text("Lavf59.27.100"), Bytes{0}}));
+    return concat({riffWithSize(0xFFFFFFFF, {pcmFormatChunk(channels, kRate), list}), text("data"),
+                   le32(0xFFFFFFFF), sampleBytes(samples), tail});
+}
+
+// A data chunk declaring `dataSize` bytes, holding `samples`, the file ending right after them
+// (or going on with `after`).
+Bytes declaring(uint16_t channels, uint32_t dataSize, const std::vector<int16_t>& samples,
+                const Bytes& after = {}) {
+    return concat({riffWithSize(0xFFFFFFFF, {pcmFormatChunk(channels, kRate)}), text("data"),
+                   le32(dataSize), sampleBytes(samples), after});
+}
+
+// The complete output for these samples, from the convolution's definition.
+std::vector<int16_t> convolved(uint16_t inputChannels, const std::vector<int16_t>& input,
+                               uint32_t impulseChannels, const std::vector<int16_t>& impulse) {
+    std::vector<float> taps;
+    for (int16_t s : impulse) {
+        taps.push_back(sampleToFloat(s));
+    }
+    return definitionOutput(inputChannels, input, impulseChannels, taps);
+}
+
+struct LyingSize {
+    const char* what;
+    Bytes input;                   // the recording's bytes
+    Bytes impulse;                 // the impulse's bytes
+    int exitStatus;                // 0 done, 1 failed
+    std::string err;               // standard error, every line
+    bool outputCreated;            // an output file must be there afterwards
+    uint32_t channels;             // its channels
+    std::vector<int16_t> expected; // all its samples
+    CliLimits limits;              // memory and time the run must stay within
+};
+
+TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
+    const std::vector<int16_t> stereo = {1200, -900,  3100,   700, -2500, 4000, 800,
+                                         -600, 30000, -30000, 50,  -50,   9000, 100};
+    const std::vector<int16_t> mono = {16384, -8192, 4096};
+    const std::vector<int16_t> stereoTaps = {16384, 8192, -4096, 2048};
+    const std::vector<int16_t> done = convolved(2, stereo, 1, mono);
+    const Bytes plainStereo = pcmWav(2, kRate, stereo);
+    const Bytes plainMono = pcmWav(1, kRate, mono);
+    std::vector<int16_t> tenFrames = stereo;
+    tenFrames.resize(20, 0);
+    std::vector<int16_t> sixTaps = mono;
+    sixTaps.resize(6, 0);
+    const std::vector<LyingSize> rows = {
+        {"a streamed input (ffmpeg into a pipe)", streamed(2, stereo), plainMono, 0, "", true, 2,
+         done, CliLimits{}},
+        {"a streamed input cut inside a frame: the cut frame is left out",
+         streamed(2, stereo, {0x11, 0x22, 0x33}), plainMono, 0, "", true, 2, done, CliLimits{}},
+        {"a streamed stereo impulse", plainStereo, streamed(2, stereoTaps), 0, "", true, 2,
+         convolved(2, stereo, 2, stereoTaps), CliLimits{}},
+        {"a streamed mono impulse cut inside a sample", plainStereo, streamed(1, mono, {0x7F}), 0,
+         "", true, 2, done, CliLimits{}},
+        {"both streamed", streamed(2, stereo), streamed(1, mono), 0, "", true, 2, done,
+         CliLimits{}},
+        {"a streamed input with no samples yet", streamed(1, {}), plainMono, 0, "", true, 1,
+         convolved(1, {}, 1, mono), CliLimits{}},
+        {"a streamed impulse with no samples",
+         plainStereo,
+         streamed(1, {}),
+         1,
+         std::string(kTextImpulseNotLoaded) + "\nmotivo: l'impulso non contiene campioni\n",
+         true,
+         2,
+         {},
+         CliLimits{}},
+        {"2^32 - 2 is a claim like any other",
+         declaring(1, 0xFFFFFFFE, {1, 2, 3}),
+         plainMono,
+         1,
+         std::string(kTextOutputTooLarge) +
+             "\nmotivo: l'input dichiara 2.147.483.647 frame e l'impulso 3\n",
+         false,
+         0,
+         {},
+         CliLimits{}},
+        {"a data size shorter than the file: only what it declares",
+         declaring(2, 16, stereo, chunk("LIST", Bytes(6, 'x'))), plainMono, 0, "", true, 2,
+         convolved(2, std::vector<int16_t>(stereo.begin(), stereo.begin() + 8), 1, mono),
+         CliLimits{}},
+        {"a data size longer than the file: the missing frames are silence",
+         declaring(2, 40, stereo), plainMono, 0, "", true, 2, convolved(2, tenFrames, 1, mono),
+         CliLimits{}},
+        {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo,
+         declaring(1, 12, mono), 0, "", true, 2, convolved(2, stereo, 1, sixTaps), CliLimits{}},
+    };
+    ScratchDir dir;
+    const std::string input = dir.file("in.wav");
+    const std::string impulse = dir.file("impulse.wav");
+    const std::string output = dir.file("out.wav");
+    for (const LyingSize& row : rows) {
+        SCOPED_TRACE(row.what);
+        writeFileBytes(input, row.input);
+        writeFileBytes(impulse, row.impulse);
+        std::filesystem::remove(output);
+        const CliRun run = runCli(dir, {input, impulse, output}, row.limits);
+        EXPECT_EQ(run.exitStatus, row.exitStatus);
+        EXPECT_EQ(run.endedBy, 0);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(readFileBytes(input), row.input);
+        EXPECT_EQ(readFileBytes(impulse), row.impulse);
+        ASSERT_EQ(std::filesystem::exists(output), row.outputCreated);
+        if (!row.outputCreated) {
+            continue;
+        }
+        const Bytes file = readFileBytes(output);
+        const WrittenWav wav = checkWrittenWav(file);
+        ASSERT_TRUE(wav.valid) << wav.problem;
+        EXPECT_EQ(wav.channels, row.channels);
+        EXPECT_EQ(wav.sampleRate, kRate);
+        EXPECT_EQ(samplesAfterHeader(file), row.expected);
+    }
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+// Runs the real convoluzione-cli in a child process, as a shell would, and watches it: its
+// exit status or the signal that ended it, what it wrote on each stream, and the moments a
+// test waits for before it sends a signal.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestFiles.h"
+
+struct CliLimits {
+    uint64_t fileSize = 0;          // RLIMIT_FSIZE in bytes; 0 = none
+    uint64_t addressSpace = 0;      // RLIMIT_AS in bytes; 0 = none
+    unsigned watchdogSeconds = 600; // a run still going after this long ends by SIGALRM
+};
+
+// A running program. One that no test waited for (an assertion gave up on it) is killed
+// and reaped when the record goes, so nothing is left running.
+struct CliProcess {
+    pid_t pid;           // the running program; -1 once waited for
+    std::string outPath; // where its standard output goes
+    std::string errPath; // and its standard error
+
+    CliProcess(pid_t started, std::string out, std::string err);
+    CliProcess(CliProcess&& other) noexcept;
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+    ~CliProcess();
+};
+
+struct CliRun {
+    int exitStatus;  // the status it exited with, or -1 when a signal ended it
+    int endedBy;     // the signal that ended it, or 0
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+// Starts the program with args. The child starts with every signal at its default action
+// and none blocked, whatever the test runner does, no core files, and the given limits.
+CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
+                    const CliLimits& limits = CliLimits{});
+CliRun waitCli(CliProcess& process);
+CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
+              const CliLimits& limits = CliLimits{});
+
+// Waits until the process has installed a handler for the signal (so it will not die of
+// it at once); false when it ended first or the wait timed out.
+bool waitUntilCatching(pid_t pid, int signalNumber);
+// Sends the signal and waits until the process has taken it (it is no longer pending);
+// false when the process ended instead.
+bool sendAndWaitDelivered(pid_t pid, int signalNumber);
+// Waits until the file holds at least `bytes` bytes; false when the process ended first.
+bool waitUntilFileHolds(pid_t pid, const std::string& path, uint64_t bytes);
+// Waits until the little-endian 32-bit field at offset of the file is not 0; false when the
+// process ended first.
+bool waitUntilFieldSet(pid_t pid, const std::string& path, uint64_t offset);
