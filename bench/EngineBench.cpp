@@ -2,9 +2,9 @@
 // fast engine on one thread and on all threads, and the register-only multiply-add loop of
 // the same instruction set, each as terms per second, with the ratios between them.
 //
-// convoluzione-bench [input seconds] [impulse seconds] [literal seconds]
-// The literal engine is slow (about half a billion terms per second), so it runs on the
-// first `literal seconds` of the same recording; its rate does not depend on the length.
+// Usage at main. The literal engine is slow (about half a billion terms per second), so it
+// runs on the first seconds of the same recording only; its rate does not depend on the
+// input's length.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -152,17 +152,22 @@ int timeFiles(int argc, char** argv) {
     return 0;
 }
 
-} // namespace
+// One workload's figures, for the summary at the end.
+struct Summary {
+    std::string workload;  // "10 s x 0.5 s"
+    std::string path;      // the instruction set
+    double oneThread;      // fast/peak on real-input terms, 1 thread, in percent
+    double allThreads;     // likewise on all threads
+    double againstLiteral; // fast (all threads) / literal, or 0 when not measured
+};
 
-int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "--files") {
-        return timeFiles(argc, argv);
-    }
-    const double inputSeconds = argc > 1 ? atof(argv[1]) : 10.0;
-    const double impulseSeconds = argc > 2 ? atof(argv[2]) : 0.5;
-    const double literalSeconds = argc > 3 ? atof(argv[3]) : 0.5;
+// Measures one workload: a stereo input of inputSeconds against a stereo impulse of
+// impulseSeconds, the literal engine on the first literalSeconds of the input (0: not run,
+// since its time grows with N^2), every fast path against its own peak loop, and the
+// exact double chains on the literal engine's input.
+void benchWorkload(double inputSeconds, double impulseSeconds, double literalSeconds,
+                   std::vector<Summary>& summary) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / "convoluzione-bench";
     fs::create_directories(dir);
@@ -174,12 +179,13 @@ int main(int argc, char** argv) {
         !writeBenchSignal(literalPath, literalSeconds, kRate, 2) ||
         !writeBenchImpulse(impulsePath, impulseSeconds, kRate, 2)) {
         fprintf(stderr, "cannot write the benchmark files in %s\n", dir.string().c_str());
-        return 1;
+        exit(1);
     }
-    printf("stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores; %s\n", inputSeconds,
+    char workload[64];
+    snprintf(workload, sizeof workload, "%g s x %g s", inputSeconds, impulseSeconds);
+    printf("\n== stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores; %s\n", inputSeconds,
            impulseSeconds, kRate, cores, loadAverage().c_str());
 
-    // The literal engine's time grows with N^2 whatever the input, so long impulses skip it.
     double literalRate = 0;
     if (literalSeconds > 0) {
         const Timing literal =
@@ -195,7 +201,8 @@ int main(int argc, char** argv) {
         PeakLoop peak;
     };
     const PathCase cases[] = {{enginePathAvx512, "AVX-512", peakLoopAvx512()},
-                              {enginePathAvx2, "AVX2+FMA", peakLoopAvx2()}};
+                              {enginePathAvx2, "AVX2+FMA", peakLoopAvx2()},
+                              {enginePathNeon, "NEON", peakLoopNeon()}};
     bool first = true;
     for (const PathCase& c : cases) {
         if (!enginePathAvailable(c.path) || c.peak == nullptr) {
@@ -236,9 +243,10 @@ int main(int argc, char** argv) {
         }
         // The engine leaves out the terms on the silence around the input, so against the
         // peak it is measured by the terms it cannot leave out: M x N per output channel.
+        const double onePercent = 100 * one.realTerms / one.seconds / peakOne;
+        const double allPercent = 100 * all.realTerms / all.seconds / peakAll;
         printf("  fast/peak (terms on real input): %.1f%% on 1 thread, %.1f%% on all threads\n",
-               100 * one.realTerms / one.seconds / peakOne,
-               100 * all.realTerms / all.seconds / peakAll);
+               onePercent, allPercent);
         // On a shared machine the threads may not get a core each; CPU time does not count
         // the waiting. (std::clock is process CPU time on Linux, wall time on Windows.)
         printf("  per CPU-second on all threads: fast %.3e (terms on real input), peak %.3e: "
@@ -247,22 +255,57 @@ int main(int argc, char** argv) {
                100 * all.realTerms / all.cpuSeconds / peakAllCpu);
         printf("  fast/peak (all defined terms):   %.1f%% on 1 thread, %.1f%% on all threads\n",
                100 * oneRate / peakOne, 100 * allRate / peakAll);
+        summary.push_back(Summary{workload, c.name, onePercent, allPercent,
+                                  literalRate > 0 ? allRate / literalRate : 0});
     }
-    // The slower paths, on the shorter input: what a CPU without AVX2 gets, and what an
-    // impulse off the 16-bit grid costs.
-    printf("exact double chain (forced), 1 thread, on the first %.2f s of the input:\n",
-           literalSeconds);
-    const PathCase chains[] = {{enginePathAvx512, "AVX-512", nullptr},
-                               {enginePathAvx2, "AVX2+FMA", nullptr},
-                               {enginePathPortable, "portable", nullptr}};
-    for (const PathCase& c : chains) {
-        if (!enginePathAvailable(c.path) || literalSeconds <= 0) {
-            continue;
+    if (literalSeconds > 0) {
+        // The slower paths, on the shorter input: what a CPU without a vector unit gets, and
+        // what an impulse off the 16-bit grid costs.
+        printf("exact double chain (forced), 1 thread, on the first %.2f s of the input:\n",
+               literalSeconds);
+        const PathCase chains[] = {{enginePathAvx512, "AVX-512", nullptr},
+                                   {enginePathAvx2, "AVX2+FMA", nullptr},
+                                   {enginePathNeon, "NEON", nullptr},
+                                   {enginePathPortable, "portable", nullptr}};
+        for (const PathCase& c : chains) {
+            if (enginePathAvailable(c.path)) {
+                const Timing chain =
+                    runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
+                printRate(c.name, chain.definedTerms, chain.seconds);
+            }
         }
-        const Timing chain = runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
-        printRate(c.name, chain.definedTerms, chain.seconds);
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace
+
+// convoluzione-bench: the three standard workloads (10 s x 0.5 s with the literal engine on
+// 0.3 s, 30 s x 2 s, 10 s x 8 s), then a summary.
+// convoluzione-bench INPUT_SECONDS IMPULSE_SECONDS [LITERAL_SECONDS]: one workload (the
+// literal engine on 0.5 s by default; 0 leaves it out).
+// convoluzione-bench --files ...: see timeFiles.
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--files") {
+        return timeFiles(argc, argv);
+    }
+    std::vector<Summary> summary;
+    if (argc > 2) {
+        benchWorkload(atof(argv[1]), atof(argv[2]), argc > 3 ? atof(argv[3]) : 0.5, summary);
+    } else {
+        benchWorkload(10, 0.5, 0.3, summary);
+        benchWorkload(30, 2, 0, summary);
+        benchWorkload(10, 8, 0, summary);
+    }
+    printf("\nsummary: fast/peak on terms on real input (and fast/literal, all threads)\n");
+    for (const Summary& row : summary) {
+        printf("  %-14s %-9s 1 thread %5.1f%%   all threads %5.1f%%", row.workload.c_str(),
+               row.path.c_str(), row.oneThread, row.allThreads);
+        if (row.againstLiteral > 0) {
+            printf("   %.0fx the literal engine", row.againstLiteral);
+        }
+        printf("\n");
     }
     printf("at the end: %s\n", loadAverage().c_str());
-    fs::remove_all(dir);
     return 0;
 }
