@@ -15,18 +15,13 @@ inline float sampleToFloat(int16_t sample) {
 }
 
 // Scale to the 16-bit range in double, truncate toward zero (not round), saturate.
-// A NaN carries no signal, so it becomes silence instead of an arbitrary value.
+// A NaN carries no signal, so it becomes silence instead of an arbitrary value. Written as
+// selects rather than branches, so that a loop of them becomes vector code.
 inline int16_t floatToSample(float value) {
-    const double scaled = static_cast<double>(value) * 32768.0;
-    if (scaled != scaled) {
-        return 0;
-    }
-    if (scaled >= 32767.0) {
-        return 32767;
-    }
-    if (scaled <= -32768.0) {
-        return -32768;
-    }
+    double scaled = static_cast<double>(value) * 32768.0;
+    scaled = scaled > 32767.0 ? 32767.0 : scaled;
+    scaled = scaled < -32768.0 ? -32768.0 : scaled;
+    scaled = scaled == scaled ? scaled : 0.0; // NaN
     return static_cast<int16_t>(static_cast<int32_t>(scaled));
 }
 
@@ -37,6 +32,7 @@ inline bool saturates(float value) {
     return scaled >= 32768.0 || scaled <= -32769.0;
 }
 
-// Little-endian 16-bit samples to floats, and back.
+// Little-endian 16-bit samples to floats, and back; encoding returns how many of the
+// samples saturated.
 void decodeSamples(const uint8_t* bytes, float* dst, size_t count);
-void encodeSamples(const float* src, uint8_t* bytes, size_t count);
+size_t encodeSamples(const float* src, uint8_t* bytes, size_t count);

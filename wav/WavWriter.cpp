@@ -96,7 +96,7 @@ WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t cha
         delete writer;
         return nullptr;
     }
-    // The writer buffers a whole conversion block itself; an unbuffered stream means a
+    // The writer buffers whole conversion blocks itself; an unbuffered stream means a
     // refused write is known at once, with the exact number of bytes that got through.
     setvbuf(writer->file, nullptr, _IONBF, 0);
     writer->sampleRate = sampleRate;
@@ -114,24 +114,28 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
     if (writer->failed) {
         return 0;
     }
-    // Frames are counted once converted; the block always ends on a frame boundary
-    // because 1024 is a multiple of the channel count.
+    // Frames are counted once converted; a conversion block, and the write block made of
+    // them, always ends on a frame boundary because 1024 is a multiple of the channel count.
     uint64_t samples = static_cast<uint64_t>(frames) * writer->channels;
     while (samples > 0) {
-        const uint32_t room = static_cast<uint32_t>(kConversionBlock) - writer->pendingSamples;
+        const uint32_t room = static_cast<uint32_t>(kConversionBlock) -
+                              writer->pendingSamples % static_cast<uint32_t>(kConversionBlock);
         const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
-        encodeSamples(src, writer->block + 2 * writer->pendingSamples, take);
-        for (uint32_t i = 0; i < take; ++i) {
-            if (saturates(src[i])) {
-                ++writer->saturatedSamples;
-                writer->saturationPeak = std::fmax(writer->saturationPeak, std::fabs(src[i]));
+        const size_t saturated =
+            encodeSamples(src, writer->block + 2 * writer->pendingSamples, take);
+        if (saturated > 0) {
+            writer->saturatedSamples += saturated;
+            for (uint32_t i = 0; i < take; ++i) {
+                if (saturates(src[i])) {
+                    writer->saturationPeak = std::fmax(writer->saturationPeak, std::fabs(src[i]));
+                }
             }
         }
         writer->pendingSamples += take;
         writer->framesWritten += take / writer->channels;
         src += take;
         samples -= take;
-        if (writer->pendingSamples == kConversionBlock && !flushBlock(writer)) {
+        if (writer->pendingSamples == kWriteBlockSamples && !flushBlock(writer)) {
             return 0;
         }
     }

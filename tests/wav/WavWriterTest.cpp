@@ -109,26 +109,27 @@ TEST(WavWriter, CountsSaturatedSamplesAndTheirPeakWithoutChangingAByte) {
 TEST(WavWriter, SizeFieldsFollowTheWritingAndTheFinishedFileIsTheSame) {
     ScratchDir dir;
     const std::string path = dir.file("out.wav");
-    std::vector<float> samples(6000);
+    constexpr uint32_t kBlock = kWriteBlockSamples; // samples per write to the file
+    std::vector<float> samples(3 * kBlock);
     for (size_t i = 0; i < samples.size(); ++i) {
         samples[i] = static_cast<float>(static_cast<int16_t>(i * 13)) / 32768.0f;
     }
     WavWriter* writer = WavWriter::create(path.c_str(), 8000, 1);
     ASSERT_NE(writer, nullptr);
-    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), 2000), 1);
-    // 1024 samples reached the file, the rest wait in the block; no second has passed.
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), kBlock + kBlock / 2), 1);
+    // One block reached the file, the rest waits; no second has passed.
     Bytes file = readFileBytes(path);
-    ASSERT_EQ(file.size(), 44u + 2048u);
+    ASSERT_EQ(file.size(), 44u + 2 * kBlock);
     EXPECT_EQ(fieldLe32(file, 40), 0u);
     // Once a second has passed, the next block to reach the file brings both sizes up to date.
     writer->headerUpdatedMs -= kHeaderUpdateMs;
-    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 2000, 1000), 1);
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + kBlock + kBlock / 2, kBlock / 2), 1);
     file = readFileBytes(path);
-    ASSERT_EQ(file.size(), 44u + 4096u);
-    EXPECT_EQ(fieldLe32(file, 4), 36u + 4096u);
-    EXPECT_EQ(fieldLe32(file, 40), 4096u);
+    ASSERT_EQ(file.size(), 44u + 4 * kBlock);
+    EXPECT_EQ(fieldLe32(file, 4), 36u + 4 * kBlock);
+    EXPECT_EQ(fieldLe32(file, 40), 4 * kBlock);
     // Writing goes on at the end, not over the header or the samples.
-    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 3000, 3000), 1);
+    ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 2 * kBlock, kBlock), 1);
     ASSERT_EQ(WavWriter::finish(writer), 1);
     std::vector<int16_t> expected(samples.size());
     for (size_t i = 0; i < expected.size(); ++i) {
