@@ -2,7 +2,9 @@
 // and hands the work to the fast engine (or, when asked, to the literal one).
 #include "convolution/Convolve.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 #include "convolution/CpuFeatures.h"
@@ -43,6 +45,27 @@ const SumKernels* chooseKernels(EnginePath path) {
     return kernels;
 }
 
+// The literal engine works on the impulse as claimed, silent frames included, so that it
+// stays the plain definition the shortcuts of the fast engine are judged against.
+ConvolveResult literally(WavReader* input, float* impulse, uint32_t impulseFrames, uint32_t claimed,
+                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
+                         StopCheck stop) {
+    if (claimed == impulseFrames) {
+        return convolveReference(input, impulse, impulseFrames, impulseChannels, output, progress,
+                                 stop);
+    }
+    const size_t width = impulseChannels == 1 ? 1 : 2;
+    auto* whole = static_cast<float*>(calloc(static_cast<size_t>(claimed) * width, sizeof(float)));
+    if (whole == nullptr) {
+        return convolveOutOfMemory;
+    }
+    std::copy(impulse, impulse + static_cast<size_t>(impulseFrames) * width, whole);
+    const ConvolveResult result =
+        convolveReference(input, whole, claimed, impulseChannels, output, progress, stop);
+    free(whole);
+    return result;
+}
+
 bool allFinite(const float* samples, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         if (!std::isfinite(samples[i])) {
@@ -69,10 +92,11 @@ bool enginePathAvailable(EnginePath path) {
 
 ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                        StopCheck stop, EngineOptions options) {
+                        StopCheck stop, EngineOptions options, uint32_t impulseFramesClaimed) {
+    const uint32_t claimed = std::max(impulseFrames, impulseFramesClaimed);
     if (options.path == enginePathReference) {
-        return convolveReference(input, impulse, impulseFrames, impulseChannels, output, progress,
-                                 stop);
+        return literally(input, impulse, impulseFrames, claimed, impulseChannels, output, progress,
+                         stop);
     }
     if (impulseFrames == 0) {
         return convolveCompleted; // no impulse, no sums: callers never ask for this
@@ -92,6 +116,12 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
     setup.threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
     setup.laneFrames = options.laneFrames;
     setup.tileTaps = options.tileTaps;
+    // Input frames past those the file holds read as silence. With a finite impulse their
+    // terms are exact zeros and the output frames that meet only them are silence; an
+    // infinite impulse sample times a silent frame is NaN, so then every frame is computed.
+    setup.inputFrames =
+        setup.skipSilence ? std::min(input->frames, input->framesInFile) : input->frames;
+    setup.outputFrames = static_cast<uint64_t>(input->frames) + claimed;
     return convolveFast(input, impulse, impulseFrames, impulseChannels, output, progress, stop,
                         setup);
 }

@@ -50,6 +50,14 @@ bool enginePathAvailable(EnginePath path);
 // which must have outputChannelsFor(input channels, impulse channels) channels. Publishes
 // total = M + N and done in progress, raising progress.active once both are set; the
 // caller clears it.
+//
+// A file may claim more frames than it holds; the missing ones are silence. The input's
+// reader knows how many it holds (framesInFile); for the impulse, impulseFramesClaimed
+// (when larger than impulseFrames) is N, and the buffer holds only its first frames. Either
+// way the output is M + N frames as claimed, but the work is in proportion to the frames
+// held: a silent frame adds nothing to any sum, and output frames that meet only silence are
+// written as silence without computing them.
 ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                        StopCheck stop, EngineOptions options = EngineOptions{});
+                        StopCheck stop, EngineOptions options = EngineOptions{},
+                        uint32_t impulseFramesClaimed = 0);

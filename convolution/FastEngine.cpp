@@ -79,7 +79,8 @@ struct WorkerScratch {
 struct Shape {
     const SumKernels* kernels; // the instruction set's kernels
     SumTile sumTile;           // the single-precision or the double kernel
-    uint64_t inputFrames;      // M
+    uint64_t inputFrames;      // M: the input frames that are not all silence
+    uint64_t outputFrames;     // the output's length: M + N, and silence after that
     uint32_t impulseFrames;    // N
     uint32_t inputChannels;    // 1 or 2 windows
     uint32_t outputChannels;   // floats per output frame
@@ -314,12 +315,33 @@ void slideWindow(Engine& e) {
     }
 }
 
+// The output's frames after the last one any input frame reaches: silence, written a block
+// at a time from an output buffer (all blocks are written by now), looking at the stop
+// request between blocks.
+ConvolveResult writeSilence(Engine& e, StopCheck stop) {
+    BlockFiles& f = e.files;
+    const uint64_t blockFrames = e.shape.plan.blockFrames;
+    AlignedBuffer& spare = e.outputBlocks[0];
+    memset(spare.data, 0,
+           static_cast<size_t>(blockFrames) * e.shape.outputChannels * sizeof(float));
+    while (f.framesWritten < e.shape.outputFrames) {
+        if (stopRequested(stop)) {
+            return convolveStopped;
+        }
+        const uint64_t count = std::min(blockFrames, e.shape.outputFrames - f.framesWritten);
+        if (!writeBlock(f, floats(spare), static_cast<uint32_t>(count))) {
+            return convolveWriteFailed;
+        }
+    }
+    return convolveCompleted;
+}
+
 ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
     const BlockPlan& plan = e.shape.plan;
     BlockFiles& f = e.files;
     const uint64_t n = e.shape.impulseFrames;
-    const uint64_t totalFrames = e.shape.inputFrames + n;
-    startProgress(*f.progress, progressCount(totalFrames));
+    const uint64_t totalFrames = e.shape.inputFrames + n; // the frames worth computing
+    startProgress(*f.progress, progressCount(e.shape.outputFrames));
     readAhead(f, e.shape); // the first block's own input frames
     placeReadFrames(e, n);
     uint64_t computed = 0; // output frames computed, in whole blocks
@@ -349,7 +371,10 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
     if (!writeBlock(f, e.output, count)) {
         return convolveWriteFailed;
     }
-    return computed == totalFrames ? convolveCompleted : convolveStopped;
+    if (computed < totalFrames) {
+        return convolveStopped;
+    }
+    return writeSilence(e, stop);
 }
 
 bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels) {
@@ -439,7 +464,8 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     Shape& s = e.shape;
     s.kernels = setup.kernels;
     s.sumTile = setup.singleFma ? setup.kernels->singleFma : setup.kernels->doubleChain;
-    s.inputFrames = input->frames;
+    s.inputFrames = setup.inputFrames;
+    s.outputFrames = setup.outputFrames;
     s.impulseFrames = impulseFrames;
     s.inputChannels = input->channels;
     s.outputChannels = outputChannelsFor(input->channels, impulseChannels);

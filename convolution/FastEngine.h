@@ -18,11 +18,16 @@ struct FastEngineSetup {
     unsigned threads;          // workers wanted, the caller included; at least 1
     unsigned laneFrames;       // output frames per lane and thread in a block; 0 = automatic
     unsigned tileTaps;         // taps per transposed tile; 0 = default
+    uint64_t inputFrames;      // input frames that can be other than silence: input->frames, or
+                               // fewer when the file holds fewer (and skipSilence allows)
+    uint64_t outputFrames;     // frames the output gets: at least inputFrames + impulseFrames;
+                               // those after them are silence
 };
 
 // Convolves like convolveReference, with the impulse already reversed (reversedImpulse:
-// impulseFrames frames of impulseChannels floats; it is only read). Input and impulse
-// channel counts are 1 or 2.
+// impulseFrames frames of impulseChannels floats; it is only read), computing the first
+// setup.inputFrames + impulseFrames output frames and writing silence after them up to
+// setup.outputFrames. Input and impulse channel counts are 1 or 2.
 ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
                             uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
                             StopCheck stop, const FastEngineSetup& setup);

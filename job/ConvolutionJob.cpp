@@ -63,14 +63,17 @@ int stopEventRequested(void* stopEvent) {
 
 enum LoadResult { loadDone, loadFailed, loadStopped };
 
-// Loads the whole impulse into a new buffer, a piece at a time, looking at the stop
-// request between pieces: a long impulse takes seconds to read and to zero-fill.
-LoadResult loadImpulse(WavReader* impulse, StopCheck stop, float** buffer) {
-    *buffer = WavReader::allocateAll(impulse);
+// Loads the impulse's frames that the file holds (*frames of them) into a new buffer, a
+// piece at a time, looking at the stop request between pieces: a long impulse takes
+// seconds to read. The frames a header claims beyond the file are silence, which the engine
+// is told about but does not need to see, so a small file claiming gigabytes costs nothing.
+LoadResult loadImpulse(WavReader* impulse, StopCheck stop, float** buffer, uint32_t* frames) {
+    *frames = WavReader::framesToLoad(impulse);
+    *buffer = WavReader::allocateFrames(impulse, *frames);
     if (*buffer == nullptr) {
         return loadFailed;
     }
-    const uint64_t samples = static_cast<uint64_t>(impulse->frames) * impulse->channels;
+    const uint64_t samples = static_cast<uint64_t>(*frames) * impulse->channels;
     for (uint64_t first = 0; first < samples; first += kLoadPieceSamples) {
         if (first > 0 && stopRequested(stop)) {
             return loadStopped;
@@ -138,15 +141,16 @@ unsigned runConvolutionJob(void*) {
     if (held.output == nullptr) {
         return failAndRelease(held, kTextOutputNotCreated);
     }
-    const LoadResult loaded = loadImpulse(held.impulse, stop, &held.impulseBuffer);
+    uint32_t impulseFrames = 0;
+    const LoadResult loaded = loadImpulse(held.impulse, stop, &held.impulseBuffer, &impulseFrames);
     if (loaded == loadFailed) {
         return failAndRelease(held, kTextImpulseNotLoaded);
     }
     const ConvolveResult result =
         loaded == loadStopped
             ? convolveStopped
-            : convolve(held.input, held.impulseBuffer, held.impulse->frames, held.impulse->channels,
-                       held.output, jobState.progress, stop);
+            : convolve(held.input, held.impulseBuffer, impulseFrames, held.impulse->channels,
+                       held.output, jobState.progress, stop, EngineOptions{}, held.impulse->frames);
     jobState.saturatedSamples = held.output->saturatedSamples;
     jobState.saturationPeak = held.output->saturationPeak;
     const int finished = releaseResources(held);

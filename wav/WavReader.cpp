@@ -241,11 +241,15 @@ int WavReader::readSamples(WavReader* reader, float* dst, uint64_t first, uint64
     return readSamplesFrom(reader->file, start + 2 * first, dst, count);
 }
 
-float* WavReader::allocateAll(WavReader* reader) {
+uint32_t WavReader::framesToLoad(const WavReader* reader) {
+    return reader->framesInFile < reader->frames ? reader->framesInFile + 1 : reader->frames;
+}
+
+float* WavReader::allocateFrames(WavReader* reader, uint32_t frames) {
     if (reader == nullptr) {
         return nullptr;
     }
-    const uint64_t bytes = static_cast<uint64_t>(reader->channels) * reader->frames * sizeof(float);
+    const uint64_t bytes = static_cast<uint64_t>(reader->channels) * frames * sizeof(float);
     if (bytes == 0 || bytes > kLargestBuffer || bytes > SIZE_MAX) {
         return nullptr;
     }
@@ -253,7 +257,7 @@ float* WavReader::allocateAll(WavReader* reader) {
 }
 
 float* WavReader::loadAll(WavReader* reader) {
-    float* buffer = allocateAll(reader);
+    float* buffer = allocateFrames(reader, reader != nullptr ? reader->frames : 0);
     if (buffer == nullptr) {
         return nullptr;
     }

@@ -69,9 +69,12 @@ struct WavReader {
     // sample `first` on (so pieces read one after another give what readFrames gives at
     // once). Samples the file does not hold read as 0. 1, or 0 when the seek fails.
     static int readSamples(WavReader* reader, float* dst, uint64_t first, uint64_t count);
-    // A new malloc'ed buffer for the whole data (frames x channels floats), not yet filled,
+    // Frames a bulk read finds at least in part: framesInFile, and the one the file may end
+    // inside (a bulk read takes its first sample), at most `frames`. The rest read as silence.
+    static uint32_t framesToLoad(const WavReader* reader);
+    // A new malloc'ed buffer for `frames` frames (frames x channels floats), not yet filled,
     // or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
-    static float* allocateAll(WavReader* reader);
+    static float* allocateFrames(WavReader* reader, uint32_t frames);
     // The whole data as a new malloc'ed buffer of frames x channels floats (the caller frees
     // it), or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
     static float* loadAll(WavReader* reader);

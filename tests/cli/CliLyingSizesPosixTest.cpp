@@ -1,10 +1,12 @@
 // Files whose sizes say something other than what they hold, through the real program: the
 // all-ones data size that a writer streaming into a pipe leaves (read to the end of the
-// file), sizes shorter or longer than the file. Each checks the exit status, standard
-// error, that both inputs are unchanged, and that the output is a valid WAV file holding
-// exactly the complete result (or nothing, where the job fails after creating it).
+// file), sizes shorter or longer than the file, and claims far beyond the file, which must
+// cost what the file holds. Each checks the exit status, standard error, that both inputs
+// are unchanged, and that the output is a valid WAV file holding exactly the complete result
+// (or nothing, where the job fails after creating it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "job/FailureTexts.h"
@@ -139,6 +141,81 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
         EXPECT_EQ(wav.channels, row.channels);
         EXPECT_EQ(wav.sampleRate, kRate);
         EXPECT_EQ(samplesAfterHeader(file), row.expected);
+    }
+}
+
+// Headers that claim far more than their files hold cost what the files hold: the missing
+// samples are silence, the output as long as the claims say, computed only where real samples
+// meet. Each run is held to an address space and a time that a job computing the claims (all
+// silence) would need many times over: loading the first row's taps as claimed takes
+// 128 MiB and the engine twice as much again; computing every claimed frame of the second
+// against 2 s of taps takes tens of seconds. The output must be exactly what the same files
+// give with honest sizes, then silence to the claimed length.
+TEST(CliLyingSizes, ClaimsCostWhatTheFilesHold) {
+    struct Claim {
+        const char* what;
+        std::vector<int16_t> input;   // the samples the recording really holds (mono)
+        uint32_t inputClaim;          // the bytes its data size claims; 0 = honest
+        std::vector<int16_t> impulse; // the taps the impulse really holds (mono)
+        uint32_t impulseClaim;        // likewise
+        CliLimits limits;
+    };
+    std::vector<int16_t> taps(2000);
+    std::vector<int16_t> recording(1000);
+    std::vector<int16_t> longTaps(96000);
+    for (size_t i = 0; i < longTaps.size(); ++i) {
+        longTaps[i] = static_cast<int16_t>((i * 7919 % 6001) - 3000);
+        if (i < taps.size()) {
+            taps[i] = static_cast<int16_t>((i * 104729 % 40001) - 20000);
+        }
+        if (i < recording.size()) {
+            recording[i] = static_cast<int16_t>((i * 15485863 % 40001) - 20000);
+        }
+    }
+    const uint32_t claim = 0x04000000; // 2^25 mono frames: 64 MiB of samples
+    const std::vector<Claim> rows = {
+        {"an impulse of 2,000 taps claiming 2^25",
+         {1000, -2000, 3000, 500, -700},
+         0,
+         taps,
+         claim,
+         CliLimits{0, uint64_t{384} << 20, 600}},
+        {"an input of 1,000 frames claiming 2^25", recording, claim, longTaps, 0,
+         CliLimits{0, uint64_t{384} << 20, 10}},
+    };
+    ScratchDir dir;
+    const std::string input = dir.file("in.wav");
+    const std::string impulse = dir.file("impulse.wav");
+    const std::string output = dir.file("out.wav");
+    const auto file = [](const std::vector<int16_t>& samples, uint32_t claimed) {
+        return declaring(1, claimed != 0 ? claimed : static_cast<uint32_t>(2 * samples.size()),
+                         samples);
+    };
+    for (const Claim& row : rows) {
+        SCOPED_TRACE(row.what);
+        writeFileBytes(input, file(row.input, 0));
+        writeFileBytes(impulse, file(row.impulse, 0));
+        ASSERT_EQ(runCli(dir, {input, impulse, output}).exitStatus, 0);
+        const std::vector<int16_t> honest = samplesAfterHeader(readFileBytes(output));
+        const Bytes lyingInput = file(row.input, row.inputClaim);
+        const Bytes lyingImpulse = file(row.impulse, row.impulseClaim);
+        writeFileBytes(input, lyingInput);
+        writeFileBytes(impulse, lyingImpulse);
+        const CliRun run = runCli(dir, {input, impulse, output}, row.limits);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.endedBy, 0);
+        EXPECT_EQ(readFileBytes(input), lyingInput);
+        EXPECT_EQ(readFileBytes(impulse), lyingImpulse);
+        const Bytes written = readFileBytes(output);
+        const WrittenWav wav = checkWrittenWav(written);
+        ASSERT_TRUE(wav.valid) << wav.problem;
+        const uint64_t frames = (row.inputClaim != 0 ? row.inputClaim / 2 : row.input.size()) +
+                                (row.impulseClaim != 0 ? row.impulseClaim / 2 : row.impulse.size());
+        ASSERT_EQ(written.size(), 44 + 2 * frames);
+        const std::vector<int16_t> samples = samplesAfterHeader(written);
+        EXPECT_TRUE(std::equal(honest.begin(), honest.end(), samples.begin()));
+        EXPECT_TRUE(std::all_of(samples.begin() + static_cast<ptrdiff_t>(honest.size()),
+                                samples.end(), [](int16_t s) { return s == 0; }));
     }
 }
 

@@ -59,9 +59,9 @@ TEST(JobFaults, NoMemoryForTheEngineIsReportedNotACrash) {
     const std::string input = dir.file("in.wav");
     const std::string impulse = dir.file("ir.wav");
     writeFileBytes(input, pcmWav(2, 8000, {1, 2, 3, 4}));
-    // The impulse claims 2^26 frames (its missing samples load as zeros): their 256 MiB of
-    // floats fit under the limit, the 512 MiB a stereo input's delay line needs do not.
-    writeFileBytes(impulse, riff({pcmFormatChunk(1, 8000), chunkWithSize("data", 0x08000000, {})}));
+    // 2^25 taps, all in the file: their 128 MiB of floats fit under the limit, the 512 MiB of
+    // the engine's windows for a stereo input do not.
+    writeFileBytes(impulse, pcmWav(1, 8000, std::vector<int16_t>(size_t{1} << 25, 3)));
     const rlim_t limit = rlim_t{640} << 20;
     ASSERT_TRUE(
         childJobFailsWith(RLIMIT_AS, limit, input, impulse, dir.file("out.wav"), kTextOutOfMemory));

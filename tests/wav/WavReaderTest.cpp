@@ -305,7 +305,8 @@ TEST(WavReaderRead, LoadAllRefusesNothingToLoadAndBuffersOverFourGigabytes) {
     EXPECT_EQ(huge.reader->frames, 0x3FFFFFFFu);
     EXPECT_EQ(huge.reader->framesInFile, 1u);
     EXPECT_EQ(WavReader::loadAll(huge.reader), nullptr);
-    EXPECT_EQ(WavReader::allocateAll(huge.reader), nullptr);
+    EXPECT_EQ(WavReader::allocateFrames(huge.reader, huge.reader->frames), nullptr);
+    EXPECT_EQ(WavReader::framesToLoad(huge.reader), 2u); // the frame held, and one more
 }
 
 } // namespace
