@@ -50,7 +50,7 @@ Timing runOnce(const std::string& inPath, const std::string& impulsePath,
         exit(1);
     }
     float* taps = WavReader::loadAll(impulse);
-    const uint32_t outChannels = input->channels == 2 || impulse->channels == 2 ? 2 : 1;
+    const uint32_t outChannels = outputChannelsFor(input->channels, impulse->channels);
     WavWriter* output = WavWriter::create(outPath.c_str(), input->sampleRate, outChannels);
     JobProgress progress{};
     const double m = input->frames;

@@ -103,7 +103,7 @@ int main() {
             for (uint32_t impulseFrames : {1u, 64u, 44100u, 384000u}) {
                 for (uint32_t impulseChannels : {1u, 2u}) {
                     const uint32_t outputChannels =
-                        inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+                        outputChannelsFor(inputChannels, impulseChannels);
                     WavReader* input = WavReader::open(dir.file("in.wav").c_str());
                     WavWriter* output =
                         WavWriter::create(dir.file("out.wav").c_str(), 8000, outputChannels);

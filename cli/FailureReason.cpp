@@ -144,11 +144,13 @@ std::string failureReason(const char* errorText, const char* inputPath, const ch
             reason = "l'input dichiara " + italianCount(input->frames) + " frame e l'impulso " +
                      italianCount(impulse->frames);
         } else if (strcmp(errorText, kTextImpulseNotLoaded) == 0) {
-            const uint64_t bytes = uint64_t{impulse->frames} * impulse->channels * sizeof(float);
+            // The job loads only the frames the file holds.
+            const uint32_t held = WavReader::framesToLoad(impulse);
+            const uint64_t bytes = uint64_t{held} * impulse->channels * sizeof(float);
             if (impulse->frames == 0) {
                 reason = "l'impulso non contiene campioni";
             } else if (bytes > kLargestImpulseBuffer) {
-                reason = "l'impulso dichiara " + italianCount(impulse->frames) +
+                reason = "l'impulso contiene " + italianCount(held) +
                          " frame, oltre i 4 GB di memoria ammessi";
             }
         }

@@ -6,6 +6,7 @@
 #include "cli/FailureReason.h"
 #include "cli/ProgressLine.h"
 #include "cli/Report.h"
+#include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "fuzz/FuzzFiles.h"
+#include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
@@ -20,7 +21,7 @@ namespace {
 // left out (libFuzzer keeps nothing from them), so one execution stays in milliseconds.
 constexpr uint64_t kMaxTerms = 1u << 19;
 constexpr uint64_t kMaxFrames = 1u << 16;
-constexpr uint64_t kLargestWav = 0xFFFFFFFFu;
+constexpr uint64_t kLargestBuffer = 0xFFFFFFFFu; // bytes of floats the reader will load
 
 struct Expected {
     bool runnable;       // within the bounds above
@@ -45,14 +46,16 @@ Expected predict(const std::string& inputPath, const std::string& impulsePath) {
     } else if (input->sampleRate != impulse->sampleRate) {
         e.text = kTextSampleRatesDiffer;
     } else {
-        e.channels = input->channels == 2 || impulse->channels == 2 ? 2 : 1;
+        e.channels = outputChannelsFor(input->channels, impulse->channels);
         e.sampleRate = input->sampleRate;
         const uint64_t m = input->frames;
         const uint64_t n = impulse->frames;
-        const uint64_t impulseBytes = n * impulse->channels * sizeof(float);
-        if (44 + (m + n) * e.channels * 2 > kLargestWav) {
+        // The job loads only the frames the file holds; the rest it knows are silence.
+        const uint64_t impulseBytes =
+            uint64_t{WavReader::framesToLoad(impulse)} * impulse->channels * sizeof(float);
+        if (!WavWriter::fits(m + n, e.channels)) {
             e.text = kTextOutputTooLarge;
-        } else if (impulseBytes == 0 || impulseBytes > kLargestWav) {
+        } else if (impulseBytes == 0 || impulseBytes > kLargestBuffer) {
             e.text = kTextImpulseNotLoaded;
             e.outputCreated = true;
         } else {

@@ -1,4 +1,6 @@
 // The worker's body: open, check, convolve, finish, and report the end with one message.
+#include "job/ConvolutionJob.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,8 +16,6 @@ namespace {
 
 constexpr unsigned kExitDone = 0;
 constexpr unsigned kExitFailed = static_cast<unsigned>(-1);
-constexpr uint64_t kLargestWavFile = 0xFFFFFFFFu; // the RIFF size field's limit, plus 8
-constexpr uint64_t kHeaderBytes = 44;
 // Samples the impulse is loaded by between two looks at the stop request: 1 MiB of floats,
 // about a millisecond of reading.
 constexpr uint64_t kLoadPieceSamples = 1u << 18;
@@ -129,12 +129,10 @@ unsigned runConvolutionJob(void*) {
         sameFile(jobState.outputPath, jobState.impulsePath)) {
         return failAndRelease(held, kTextOutputIsAnInput);
     }
-    const uint32_t outputChannels =
-        held.input->channels == 2 || held.impulse->channels == 2 ? 2 : 1;
+    const uint32_t outputChannels = outputChannelsFor(held.input->channels, held.impulse->channels);
     const uint64_t outputFrames = static_cast<uint64_t>(held.input->frames) + held.impulse->frames;
-    // The size fields are 32 bits; this also keeps the frame count within the progress
-    // record's signed 32 bits.
-    if (kHeaderBytes + outputFrames * outputChannels * 2 > kLargestWavFile) {
+    // This also keeps the frame count within the progress record's signed 32 bits.
+    if (!WavWriter::fits(outputFrames, outputChannels)) {
         return failAndRelease(held, kTextOutputTooLarge);
     }
     held.output = WavWriter::create(jobState.outputPath, held.input->sampleRate, outputChannels);

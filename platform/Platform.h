@@ -2,7 +2,7 @@
 // offsets, a clock, the worker thread, the job's stop event, the messages by which a job
 // reports its end, the reasons a file cannot be used, and the interrupts a command-line
 // program receives. Windows implements it with Win32 (Win32Platform.cpp); every other
-// system with the standard library and POSIX (PortablePlatform.cpp). CMake compiles
+// system with the standard library and POSIX (PosixPlatform.cpp). CMake compiles
 // exactly one.
 #pragma once
 

@@ -1,5 +1,6 @@
 #include "ui/JobControl.h"
 
+#include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 #include "ui/DialogIds.h"

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint64_t kHeaderBytes = 44;
-
 int writeAll(FILE* file, const uint8_t* bytes, size_t count) {
     return fwrite(bytes, 1, count, file) == count ? 1 : 0;
 }
@@ -54,7 +52,7 @@ int writeSizeFields(FILE* file, uint64_t end, uint64_t dataBytes) {
 // exactly the header and framesWritten frames.
 int updateSizeFields(WavWriter* writer) {
     const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
-    const uint64_t end = kHeaderBytes + dataBytes;
+    const uint64_t end = kWavHeaderBytes + dataBytes;
     writer->headerUpdatedMs = monotonicMilliseconds();
     return writeSizeFields(writer->file, end, dataBytes) && seekAbsolute(writer->file, end);
 }
@@ -85,6 +83,13 @@ int flushBlock(WavWriter* writer) {
 }
 
 } // namespace
+
+bool WavWriter::fits(uint64_t frames, uint32_t channels) {
+    // The whole length within 32 bits, and so the RIFF size field (length - 8) too: some
+    // readers take a file's length in 32 bits as well.
+    constexpr uint64_t kLargestFile = 0xFFFFFFFFu;
+    return frames <= (kLargestFile - kWavHeaderBytes) / (2 * uint64_t{channels});
+}
 
 WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t channels) {
     auto* writer = new (std::nothrow) WavWriter{};
@@ -149,10 +154,10 @@ int WavWriter::finish(WavWriter* writer) {
     int ok = writer->pendingSamples == 0 ? !writer->failed : flushBlock(writer);
     const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
     uint64_t end = 0;
-    if (writer->failed && truncateFile(writer->file, kHeaderBytes + dataBytes)) {
+    if (writer->failed && truncateFile(writer->file, kWavHeaderBytes + dataBytes)) {
         // A refused write may have left part of a frame behind; the file keeps whole
         // frames only, so its length and both size fields agree.
-        end = kHeaderBytes + dataBytes;
+        end = kWavHeaderBytes + dataBytes;
     } else {
         ok = tellPosition(writer->file, &end) && ok;
     }

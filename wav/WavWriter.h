@@ -6,6 +6,10 @@
 
 #include "wav/SampleConversion.h"
 
+// Every file the writer makes starts with this many bytes of header: RIFF, the format and
+// the data chunk's header.
+constexpr uint64_t kWavHeaderBytes = 44;
+
 // How often, at most, the size fields are brought up to date while a file is written.
 constexpr uint64_t kHeaderUpdateMs = 1000;
 
@@ -30,6 +34,9 @@ struct WavWriter {
     uint8_t block[kWriteBlockSamples * 2]; // converted samples, 16-bit little-endian, filled one
                                            // conversion block at a time
 
+    // True when a file of `frames` frames of `channels` 16-bit samples fits the format: its
+    // length, header included, stays within 32 bits (4 GiB - 1).
+    static bool fits(uint64_t frames, uint32_t channels);
     // Creates (or truncates) the file and writes the header with both sizes 0; null on
     // failure, leaving whatever part of the file was written.
     static WavWriter* create(const char* path, uint32_t sampleRate, uint32_t channels);

@@ -40,7 +40,7 @@ EngineRun runOnFile(const ScratchDir& dir, const std::string& inputPath, uint32_
                     const std::vector<float>& impulse, const EngineCall& engine) {
     WavReader* reader = WavReader::open(inputPath.c_str());
     EngineRun run{};
-    run.outputChannels = reader->channels == 2 || impulseChannels == 2 ? 2 : 1;
+    run.outputChannels = outputChannelsFor(reader->channels, impulseChannels);
     const std::string outputPath = dir.file("out.wav");
     WavWriter* writer = WavWriter::create(outputPath.c_str(), 8000, run.outputChannels);
     std::vector<float> h = impulse;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 #include "tests/hardening/WrittenWav.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "job/ConvolutionJob.h"
 #include "tests/support/TestFiles.h"
 
 struct JobRun {

@@ -91,7 +91,7 @@ TEST(DamagedFiles, FilesCutInsideAFrameReadTheMissingPartAsSilence) {
     JobFiles files;
     for (uint16_t inputChannels : {1, 2}) {
         for (uint16_t impulseChannels : {1, 2}) {
-            const uint32_t outputChannels = inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+            const uint32_t outputChannels = outputChannelsFor(inputChannels, impulseChannels);
             const auto input = rampSamples(5u * inputChannels, 1200, -700);
             const auto impulse = rampSamples(3u * impulseChannels, 9000, 4100);
             const Bytes inputFile = pcmWav(inputChannels, kRate, input);
@@ -170,8 +170,7 @@ TEST(DamagedFiles, ForgedDataSizesThatPassTheFormatFailBeforeAnyOutput) {
     expectFailure(files, files.run(good, forged(1, 0xFFFFFFFE)), kTextOutputTooLarge, false);
     // The claim counts, not what the file holds: 2^31 bytes of mono impulse are 2^30 frames,
     // which against a stereo input make 4 GiB of output.
-    expectFailure(files, files.run(goodStereo, forged(1, 0x80000000)), kTextOutputTooLarge,
-                  false);
+    expectFailure(files, files.run(goodStereo, forged(1, 0x80000000)), kTextOutputTooLarge, false);
 }
 
 TEST(DamagedFiles, ARiffSizeLargerThanTheFileChangesNothing) {

@@ -39,7 +39,7 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
             s = static_cast<int16_t>(s / 64);
         }
         writeFileBytes(ir, pcmWav(static_cast<uint16_t>(layout.impulseChannels), kRate, impulse));
-        const uint32_t channels = layout.inputChannels == 2 || layout.impulseChannels == 2 ? 2 : 1;
+        const uint32_t channels = outputChannelsFor(layout.inputChannels, layout.impulseChannels);
 
         // The complete run gives the reference bytes and the time a run takes here. The
         // input grows until a run lasts well past the 50 ms within which a stop is honoured,

@@ -1,4 +1,5 @@
 #include "tests/job/JobRunner.h"
+#include "job/ConvolutionJob.h"
 
 #include <cstring>
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "tests/job/JobRunner.h"

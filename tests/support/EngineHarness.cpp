@@ -11,7 +11,7 @@ EngineRun runEngine(const EngineCall& engine, uint16_t inputChannels,
     writeFileBytes(dir.file("in.wav"), pcmWav(inputChannels, 8000, input));
     WavReader* reader = WavReader::open(dir.file("in.wav").c_str());
     EngineRun run{};
-    run.outputChannels = inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+    run.outputChannels = outputChannelsFor(inputChannels, impulseChannels);
     WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 8000, run.outputChannels);
     std::vector<float> h = impulse;
     JobProgress progress{};
@@ -52,7 +52,7 @@ std::vector<int16_t> definitionOutput(uint16_t inputChannels, const std::vector<
                                       uint32_t impulseChannels, const std::vector<float>& impulse) {
     const size_t m = input.size() / inputChannels;
     const size_t n = impulse.size() / impulseChannels;
-    const uint32_t outChannels = inputChannels == 2 || impulseChannels == 2 ? 2 : 1;
+    const uint32_t outChannels = outputChannelsFor(inputChannels, impulseChannels);
     auto x = [&](long frame, uint32_t channel) {
         if (frame < 0 || frame >= static_cast<long>(m)) {
             return 0.0f;
