@@ -215,6 +215,20 @@ ThreadHandle startWorkerThread(WorkerEntry entry, void* argument) {
     if (handle == nullptr) {
         return nullptr;
     }
+    // Interrupts are for the thread that starts the job: the worker, and the threads it
+    // starts in turn, are born with them blocked. So the front end sees every one, and none
+    // cuts short a call of the job's that waits (opening a FIFO nobody has opened yet).
+    sigset_t interrupts;
+    sigset_t previous;
+    sigemptyset(&interrupts);
+    for (int signalNumber : kInterrupts) {
+        sigaddset(&interrupts, signalNumber);
+    }
+    pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+    struct RestoreMask {
+        const sigset_t& mask;
+        ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } restore{previous};
     try {
         handle->record = std::make_shared<ThreadRecord>();
         std::shared_ptr<ThreadRecord> shared = handle->record;
