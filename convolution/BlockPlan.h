@@ -26,7 +26,7 @@ struct BlockPlanInput {
     uint32_t impulseFrames; // N >= 1
     uint32_t passes;        // output channels: each is a pass over the window
     unsigned workers;       // threads computing, the caller included; at least 1
-    uint64_t totalFrames;   // output frames of the job (M + N)
+    uint64_t totalFrames;   // output frames worth computing (M + N, M the input frames held)
     uint32_t laneFrames;    // S forced by the caller (tests), or 0
     uint32_t tileTaps;      // K forced by the caller (tests), or 0
 };
