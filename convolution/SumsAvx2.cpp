@@ -16,81 +16,50 @@ namespace {
 
 using V = Avx2;
 
-// The single-precision kernel's register block. With 16 vector registers a ring of rows as
-// in the AVX-512 kernel leaves room for only 6 or 7 sums, fewer than FMA latency times FMA
-// units (8 or more), so the units would wait on their own results; taking every row from
-// memory instead costs a load per multiply-add. The kernel sweeps 4 taps at a time over
-// 10 sums: each row loaded serves up to 4 sums (one per tap of the sweep), so 10 sums,
-// 4 broadcast taps and the row in hand fill 15 registers, with 13 row loads and 4
-// broadcasts for 40 multiply-adds. Each sweep also copies 4 rows of the next tile
-// (SumKernels.h) while the FMA units are busy.
-struct SingleFma {
-    static constexpr uint32_t kLanes = V::kLanes;
+// The single-precision kernel's sweep. With 16 vector registers a ring of rows as in the
+// AVX-512 kernel leaves room for only 6 or 7 sums, fewer than FMA latency times FMA units
+// (8 or more), so the units would wait on their own results; taking every row from memory
+// instead costs a load per multiply-add. This sweep takes 4 taps at a time over 10 sums:
+// each row loaded serves up to 4 sums (one per tap of the sweep), so 10 sums, 4 broadcast
+// taps and the row in hand fill 15 registers, with 13 row loads and 4 broadcasts for 40
+// multiply-adds. Each sweep also copies 4 rows of the next tile while the FMA units are busy.
+struct FourTapSweep {
     static constexpr int kGroup = 10;
-    static constexpr int kSweepTaps = 4;
+    static constexpr uint32_t kTaps = 4;
 
-    // Group sums advanced through all taps: at tap t sum j takes row t + j. Each step is one
-    // fused multiply-add per lane, used only when it equals the defined step (a double sum
-    // rounded to float): with 16-bit samples on both sides every product is a multiple of
-    // 2^-30 no larger than 1, and every running sum of an impulse of at most 2^22 taps stays
-    // a multiple of 2^-30 no larger than 2^22, so the double sum is exact and its two
-    // roundings are the one rounding of the fused operation (SingleFmaExactness.h argues each
-    // step in full).
     template <int Group>
-    static void group(const float* rows, const float* taps, uint32_t tapCount, float* sums,
-                      RowCopy& copy) {
-        V::Floats acc[Group];
-        for (int j = 0; j < Group; ++j) {
-            acc[j] = V::load(sums + j * V::kLanes);
-        }
-        uint32_t t = 0;
-        RowCopier<V> copier(copy);
-        // kSweepTaps taps; with `copying`, one row of the copy per tap as well.
-        const auto sweep = [&](auto copying) {
-            V::Floats h[kSweepTaps];
-            for (int u = 0; u < kSweepTaps; ++u) {
-                h[u] = V::broadcast(taps[t + u]);
-            }
-            const float* base = rows + static_cast<size_t>(t) * V::kLanes;
+    static void sweep(V::Floats (&acc)[Group], const float* rows, const float* taps,
+                      uint32_t tapCount, uint32_t& t, RowCopy& copy) {
+        wholeSteps<V, kTaps>(t, tapCount, copy,
+                             [&](uint32_t at, const RowCopier<V>& copier, auto copying) {
+                                 V::Floats h[kTaps];
+                                 for (uint32_t u = 0; u < kTaps; ++u) {
+                                     h[u] = V::broadcast(taps[at + u]);
+                                 }
+                                 const float* base = rows + static_cast<size_t>(at) * V::kLanes;
             // Row q serves sum j = q - u for each of the sweep's taps u, so sum j takes its
             // taps in ascending order as q goes up.
 #pragma GCC unroll 32
-            for (int q = 0; q < Group + kSweepTaps - 1; ++q) {
-                const V::Floats row = V::load(base + q * V::kLanes);
+                                 for (int q = 0; q < Group + static_cast<int>(kTaps) - 1; ++q) {
+                                     const V::Floats row = V::load(base + q * V::kLanes);
 #pragma GCC unroll 8
-                for (int u = 0; u < kSweepTaps; ++u) {
-                    const int j = q - u;
-                    if (j >= 0 && j < Group) {
-                        acc[j] = V::fusedStep(h[u], row, acc[j]);
-                    }
-                }
-                if constexpr (decltype(copying)::value) {
-                    if (q < kSweepTaps) {
-                        copier.copy(static_cast<uint32_t>(q));
-                    }
-                }
-            }
-        };
-        for (; t + kSweepTaps <= tapCount && copier.left >= kSweepTaps; t += kSweepTaps) {
-            sweep(std::true_type{});
-            copier.advance(kSweepTaps);
-        }
-        copier.finish(copy);
-        for (; t + kSweepTaps <= tapCount; t += kSweepTaps) {
-            sweep(std::false_type{});
-        }
-        for (; t < tapCount; ++t) {
-            const V::Floats h = V::broadcast(taps[t]);
-            for (int j = 0; j < Group; ++j) {
-                acc[j] =
-                    V::fusedStep(h, V::load(rows + static_cast<size_t>(t + j) * V::kLanes), acc[j]);
-            }
-        }
-        for (int j = 0; j < Group; ++j) {
-            V::store(sums + j * V::kLanes, acc[j]);
-        }
+                                     for (int u = 0; u < static_cast<int>(kTaps); ++u) {
+                                         const int j = q - u;
+                                         if (j >= 0 && j < Group) {
+                                             acc[j] = V::fusedStep(h[u], row, acc[j]);
+                                         }
+                                     }
+                                     if constexpr (decltype(copying)::value) {
+                                         if (q < static_cast<int>(kTaps)) {
+                                             copier.copy(static_cast<uint32_t>(q));
+                                         }
+                                     }
+                                 }
+                             });
     }
 };
+
+using SingleFma = FusedKernel<V, FourTapSweep>;
 
 // 8 x 8 transpose in three shuffle stages: pairs, quads, then 128-bit halves.
 void transposeBlock(const float* window, size_t windowStride, float* tile, size_t tileStride) {

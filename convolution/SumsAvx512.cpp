@@ -16,80 +16,10 @@ namespace {
 
 using V = Avx512;
 
-// Sums kept in registers by the single-precision kernel: 12 accumulators, 12 rows and the
-// broadcast tap use 25 of the 32 vector registers, and each tap costs one row load and one
-// broadcast for 12 multiply-adds, so the loop is bound by the FMA units, not by loads.
-struct SingleFma {
-    static constexpr uint32_t kLanes = V::kLanes;
-    static constexpr int kGroup = 14;
-
-    // Group sums advanced through all taps. The rows live in a ring of Group registers: at
-    // tap t sum j needs row t + j, so each tap brings in one new row (t + Group - 1) and the
-    // others were loaded for earlier taps. Unrolling by Group makes every ring slot a fixed
-    // register. The tap and the oldest row are kept alive past their last multiply-add:
-    // otherwise GCC writes that sum into the dying register and copies it back afterwards,
-    // and those copies take turns on the FMA ports (about one in ten of them). Each tap also
-    // copies one row of the next tile (SumKernels.h) while the FMA units are busy.
-    // Each step is one fused multiply-add per lane, used only when it equals the defined
-    // step (a double sum rounded to float): with 16-bit samples on both sides every product
-    // is a multiple of 2^-30 no larger than 1, and every running sum of an impulse of at most
-    // 2^22 taps stays a multiple of 2^-30 no larger than 2^22, so the double sum is exact and
-    // its two roundings are the one rounding of the fused operation (SingleFmaExactness.h
-    // argues each step in full).
-    template <int Group>
-    static void group(const float* rows, const float* taps, uint32_t tapCount, float* sums,
-                      RowCopy& copy) {
-        V::Floats acc[Group];
-        for (int j = 0; j < Group; ++j) {
-            acc[j] = V::load(sums + j * V::kLanes);
-        }
-        uint32_t t = 0;
-        if (tapCount >= static_cast<uint32_t>(Group)) {
-            V::Floats ring[Group];
-            for (int j = 0; j < Group - 1; ++j) {
-                ring[j] = V::load(rows + j * V::kLanes);
-            }
-            RowCopier<V> copier(copy);
-            // Group taps; with `copying`, one row of the copy per tap as well.
-            const auto sweep = [&](auto copying) {
-                const float* base = rows + static_cast<size_t>(t) * V::kLanes;
-#pragma GCC unroll 16
-                for (int u = 0; u < Group; ++u) {
-                    ring[(u + Group - 1) % Group] = V::load(base + (u + Group - 1) * V::kLanes);
-                    const V::Floats h = V::broadcast(taps[t + u]);
-#pragma GCC unroll 16
-                    for (int j = 0; j < Group; ++j) {
-                        acc[j] = V::fusedStep(h, ring[(u + j) % Group], acc[j]);
-                    }
-                    V::keepInRegister(h);
-                    V::keepInRegister(ring[u % Group]);
-                    if constexpr (decltype(copying)::value) {
-                        copier.copy(static_cast<uint32_t>(u));
-                    }
-                }
-            };
-            for (; t + Group <= tapCount && copier.left >= static_cast<uint32_t>(Group);
-                 t += Group) {
-                sweep(std::true_type{});
-                copier.advance(Group);
-            }
-            copier.finish(copy);
-            for (; t + Group <= tapCount; t += Group) {
-                sweep(std::false_type{});
-            }
-        }
-        for (; t < tapCount; ++t) {
-            const V::Floats h = V::broadcast(taps[t]);
-            for (int j = 0; j < Group; ++j) {
-                acc[j] =
-                    V::fusedStep(h, V::load(rows + static_cast<size_t>(t + j) * V::kLanes), acc[j]);
-            }
-        }
-        for (int j = 0; j < Group; ++j) {
-            V::store(sums + j * V::kLanes, acc[j]);
-        }
-    }
-};
+// The single-precision kernel: the ring sweep (SumsTemplate.h) over 14 sums. 14 sums, the
+// ring of 14 rows, the broadcast tap and a row being copied use 30 of the 32 vector
+// registers; each tap costs one row load and one broadcast for 14 multiply-adds.
+using SingleFma = FusedKernel<V, RingSweep<V, 14>>;
 
 // 16 x 16 transpose in four shuffle stages: pairs, quads, then 128-bit blocks twice.
 void transposeBlock(const float* window, size_t windowStride, float* tile, size_t tileStride) {

@@ -1,8 +1,10 @@
 // The half of the kernels that is the same for every instruction set, written once over a
 // small vector type V (see VectorAvx512.h for what it provides): the exact double chain, the
+// frame of the single-precision kernels and the ring sweep of the wider register files, the
 // sweep of a tile's sums in register blocks, the transposition of a window block by block,
-// the copying of rows out of a transposed tile, and the table a kernel file exports. Each kernel
-// file adds only its vector type, its single-precision kernel and its block transposition.
+// the copying of rows out of a transposed tile, and the table a kernel file exports. Each
+// kernel file adds only its vector type, the sweep of its single-precision kernel (or the
+// ring sweep with its register block) and its block transposition.
 //
 // Include only from a kernel file (SumsAvx512.cpp, ...), after its vector type. Everything
 // here lives in an unnamed namespace: each kernel file is built with its own instruction-set
@@ -61,6 +63,100 @@ template <typename V> void copyRows(RowCopy& copy) {
     copier.advance(copier.left);
     copier.finish(copy);
 }
+
+// Runs step(t, copier, copying) for whole steps of Step taps from t on, advancing t: while
+// the copy has a row left for every tap of a step, with copying = std::true_type (the step
+// copies them as it goes), then with std::false_type.
+template <typename V, uint32_t Step, typename StepFunction>
+void wholeSteps(uint32_t& t, uint32_t tapCount, RowCopy& copy, StepFunction&& step) {
+    RowCopier<V> copier(copy);
+    for (; t + Step <= tapCount && copier.left >= Step; t += Step) {
+        step(t, copier, std::true_type{});
+        copier.advance(Step);
+    }
+    copier.finish(copy);
+    for (; t + Step <= tapCount; t += Step) {
+        step(t, copier, std::false_type{});
+    }
+}
+
+// A single-precision kernel: one fused multiply-add per lane and term, used only when it
+// equals the defined step (a double sum rounded to float). With 16-bit samples on both
+// sides every product is a multiple of 2^-30 no larger than 1, and every running sum of an
+// impulse of at most 2^22 taps stays a multiple of 2^-30 no larger than 2^22, so the double
+// sum is exact and its two roundings are the one rounding of the fused operation
+// (SingleFmaExactness.h argues each step in full); V::fusedStep must round once.
+//
+// Group sums are loaded into registers, Sweep::sweep takes them through whole steps of taps
+// in its own way (copying rows of `copy` as it goes), the last taps go one at a time, and
+// the sums are stored.
+template <typename V, typename Sweep> struct FusedKernel {
+    static constexpr uint32_t kLanes = V::kLanes;
+    static constexpr int kGroup = Sweep::kGroup;
+
+    template <int Group>
+    static void group(const float* rows, const float* taps, uint32_t tapCount, float* sums,
+                      RowCopy& copy) {
+        typename V::Floats acc[Group];
+        for (int j = 0; j < Group; ++j) {
+            acc[j] = V::load(sums + j * V::kLanes);
+        }
+        uint32_t t = 0;
+        Sweep::template sweep<Group>(acc, rows, taps, tapCount, t, copy);
+        for (; t < tapCount; ++t) {
+            const typename V::Floats h = V::broadcast(taps[t]);
+            for (int j = 0; j < Group; ++j) {
+                acc[j] =
+                    V::fusedStep(h, V::load(rows + static_cast<size_t>(t + j) * V::kLanes), acc[j]);
+            }
+        }
+        for (int j = 0; j < Group; ++j) {
+            V::store(sums + j * V::kLanes, acc[j]);
+        }
+    }
+};
+
+// The sweep for instruction sets with 32 vector registers: the rows live in a ring of Group
+// registers. At tap t sum j needs row t + j, so each tap brings in one new row (t + Group -
+// 1) and the others were loaded for earlier taps: one row load and one broadcast for Group
+// multiply-adds, so the loop is bound by the FMA units, not by loads. Unrolling by Group
+// makes every ring slot a fixed register. The tap and the oldest row are kept alive past
+// their last multiply-add: otherwise GCC writes that sum into the dying register and copies
+// it back afterwards, and those copies take turns on the FMA units (about one in ten). Each
+// tap also copies one row of the next tile while the FMA units are busy.
+template <typename V, int GroupSize> struct RingSweep {
+    static constexpr int kGroup = GroupSize;
+
+    template <int Group>
+    static void sweep(typename V::Floats (&acc)[Group], const float* rows, const float* taps,
+                      uint32_t tapCount, uint32_t& t, RowCopy& copy) {
+        if (tapCount < static_cast<uint32_t>(Group)) {
+            return;
+        }
+        typename V::Floats ring[Group];
+        for (int j = 0; j < Group - 1; ++j) {
+            ring[j] = V::load(rows + j * V::kLanes);
+        }
+        wholeSteps<V, Group>(
+            t, tapCount, copy, [&](uint32_t at, const RowCopier<V>& copier, auto copying) {
+                const float* base = rows + static_cast<size_t>(at) * V::kLanes;
+#pragma GCC unroll 16
+                for (int u = 0; u < Group; ++u) {
+                    ring[(u + Group - 1) % Group] = V::load(base + (u + Group - 1) * V::kLanes);
+                    const typename V::Floats h = V::broadcast(taps[at + u]);
+#pragma GCC unroll 16
+                    for (int j = 0; j < Group; ++j) {
+                        acc[j] = V::fusedStep(h, ring[(u + j) % Group], acc[j]);
+                    }
+                    V::keepInRegister(h);
+                    V::keepInRegister(ring[u % Group]);
+                    if constexpr (decltype(copying)::value) {
+                        copier.copy(static_cast<uint32_t>(u));
+                    }
+                }
+            });
+    }
+};
 
 // The double chain, the definition itself: each product of two floats is exact in double, so
 // one fused double multiply-add rounds the same exact value that a separate multiply and add
@@ -140,8 +236,9 @@ void transposeTile(const float* window, size_t windowStride, uint32_t rows, uint
     }
 }
 
-// The table a kernel file exports. Single is the file's single-precision kernel (with its
-// kLanes, kGroup and group<Group>), or void where the instruction set has none.
+// The table a kernel file exports. Single is the file's single-precision kernel (a
+// FusedKernel, or anything with its kLanes, kGroup and group<Group>), or void where the
+// instruction set has none.
 template <typename V, typename Single, void (*Block)(const float*, size_t, float*, size_t)>
 constexpr SumKernels kernelTable(double singleTermsPerMs, double doubleTermsPerMs) {
     SumKernels table{};

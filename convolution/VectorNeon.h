@@ -35,6 +35,14 @@ struct Neon {
     static Doubles fusedStepDouble(Doubles a, Doubles b, Doubles c) { return vfmaq_f64(c, a, b); }
     // Each double rounded to float and back: a running sum is a float after every term.
     static Doubles roundToFloat(Doubles v) { return vcvt_f64_f32(vcvt_f32_f64(v)); }
+    // Emits nothing: only makes v live here, so the register allocator cannot hand its
+    // register to an earlier result (see the ring sweep in SumsTemplate.h).
+    static void keepInRegister(Floats v) {
+#if defined(__GNUC__)
+        asm("" : : "w"(v));
+#endif
+        (void)v;
+    }
 };
 
 } // namespace
