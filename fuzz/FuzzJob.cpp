@@ -12,7 +12,7 @@
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
-#include "tests/hardening/WrittenWav.h"
+#include "tests/support/WrittenWav.h"
 
 namespace {
 

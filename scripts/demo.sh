@@ -3,7 +3,7 @@
 # itself: a plucked-guitar phrase (mono and stereo) and two small rooms (mono and stereo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
+scripts/lib/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
 cmake --preset default >/dev/null
 cmake --build --preset default --target convoluzione-cli convoluzione-demo-data
 out="$PWD/demo-output"

@@ -19,8 +19,8 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-# shellcheck source=windows-common.sh
-source "$root/scripts/windows-common.sh"
+# shellcheck source=lib/windows-common.sh
+source "$root/scripts/lib/windows-common.sh"
 
 windows_build="$root/build-windows"
 native_build="$root/build"

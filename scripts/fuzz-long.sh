@@ -9,18 +9,11 @@
 # build-fuzz/artifacts/TARGET/ and fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib/fuzz-both.sh
+source scripts/lib/fuzz-both.sh
 minutes=${1:-30}
 [[ "$minutes" =~ ^[0-9]+$ ]] || { echo "usage: scripts/fuzz-long.sh [MINUTES]" >&2; exit 2; }
-scripts/install-deps.sh cmake make clang llvm libclang-rt-14-dev
-cmake --preset fuzz >/dev/null
-nice -n 19 cmake --build --preset fuzz >/dev/null
-seconds=$((minutes * 60))
-FUZZ_SKIP_BUILD=1 nice -n 19 scripts/fuzz.sh reader "$seconds" >build-fuzz/reader.summary 2>&1 &
-reader=$!
-FUZZ_SKIP_BUILD=1 nice -n 19 scripts/fuzz.sh job "$seconds" >build-fuzz/job.summary 2>&1 &
-job=$!
+scripts/lib/install-deps.sh cmake make clang llvm libclang-rt-14-dev
 status=0
-wait "$reader" || status=1
-wait "$job" || status=1
-cat build-fuzz/reader.summary build-fuzz/job.summary
+fuzz_both "$((minutes * 60))" nice -n 19 || status=1
 exit "$status"

@@ -5,13 +5,13 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-# shellcheck source=windows-common.sh
-source "$root/scripts/windows-common.sh"
+# shellcheck source=lib/windows-common.sh
+source "$root/scripts/lib/windows-common.sh"
 
 if [ -z "${DISPLAY:-}" ]; then
-    echo "Nessun display (DISPLAY e' vuoto): avvia lo script da una sessione grafica," >&2
-    echo "oppure guarda il dialogo in un display virtuale con scripts/test-windows.sh" >&2
-    echo "(le schermate finiscono in build-windows/screenshots/)." >&2
+    echo "No display (DISPLAY is empty): run this from a graphical session, or see the" >&2
+    echo "dialog on a virtual display with scripts/test-windows.sh (its screenshots land in" >&2
+    echo "build-windows/screenshots/)." >&2
     exit 1
 fi
 

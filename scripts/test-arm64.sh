@@ -7,7 +7,7 @@
 # same bytes as every other build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh cmake make g++-aarch64-linux-gnu qemu-user googletest
+bash scripts/lib/install-deps.sh cmake make g++-aarch64-linux-gnu qemu-user googletest
 cmake --preset arm64 >/dev/null
 cmake --build --preset arm64
 ctest --preset arm64

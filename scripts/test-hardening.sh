@@ -5,7 +5,9 @@
 # five minutes on 2 cores; see docs/hardening.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev
+# shellcheck source=lib/fuzz-both.sh
+source scripts/lib/fuzz-both.sh
+scripts/lib/install-deps.sh cmake make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev
 
 passed=0
 failed=0
@@ -19,19 +21,9 @@ for preset in asan tsan; do
     count "$status"
 done
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz >/dev/null
-FUZZ_SKIP_BUILD=1 scripts/fuzz.sh reader 60 >build-fuzz/reader.summary 2>&1 &
-reader=$!
-FUZZ_SKIP_BUILD=1 scripts/fuzz.sh job 60 >build-fuzz/job.summary 2>&1 &
-job=$!
-status=0
-wait "$reader" || status=$?
-count "$status"
-status=0
-wait "$job" || status=$?
-count "$status"
-cat build-fuzz/reader.summary build-fuzz/job.summary
+fuzz_both 60 || true
+passed=$((passed + fuzz_passed))
+failed=$((failed + fuzz_failed))
 
 echo "hardening: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -8,7 +8,7 @@
 #   scripts/test-sanitizers.sh [asan] [tsan]     (both unless named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev
+scripts/lib/install-deps.sh cmake make clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev
 
 status=0
 presets=("$@")

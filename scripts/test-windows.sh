@@ -8,24 +8,24 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-# shellcheck source=windows-common.sh
-source "$root/scripts/windows-common.sh"
+# shellcheck source=lib/windows-common.sh
+source "$root/scripts/lib/windows-common.sh"
 
 began=$(date +%s)
 step() { echo; echo "== $* ($(($(date +%s) - began)) s)"; }
 
-step "Pacchetti"
+step "Packages"
 ensure_windows_packages "${windows_packages[@]}"
 
-step "Compilazione nativa (programma di riferimento)"
+step "Native build (the reference program)"
 cmake --preset default >/dev/null
 cmake --build --preset default --target convoluzione-cli convoluzione-demo-data >/dev/null
 
-step "Compilazione per Windows (build-windows/)"
+step "Windows build (build-windows/)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
-step "Dipendenze dei programmi Windows"
+step "DLLs the Windows programs load"
 # DLLs every Windows installation has; anything else (libstdc++-6.dll, libgcc_s_seh-1.dll,
 # libwinpthread-1.dll, ...) would have to travel with the program.
 system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|msvcrt|ws2_32|ole32)\.dll$'
@@ -33,7 +33,7 @@ for program in convoluzione.exe convoluzione-cli.exe; do
     dlls=$(x86_64-w64-mingw32-objdump -p "build-windows/$program" | awk '/DLL Name:/ {print tolower($3)}')
     for dll in $dlls; do
         if ! [[ $dll =~ $system_dlls ]]; then
-            echo "$program richiede $dll, che Windows non fornisce" >&2
+            echo "$program needs $dll, which Windows does not ship" >&2
             exit 1
         fi
     done
@@ -41,11 +41,11 @@ for program in convoluzione.exe convoluzione-cli.exe; do
 done
 headers=$(x86_64-w64-mingw32-objdump -p build-windows/convoluzione.exe)
 if ! grep -q 'Subsystem.*Windows GUI' <<<"$headers"; then
-    echo "convoluzione.exe non e' un programma grafico (manca -mwindows)" >&2
+    echo "convoluzione.exe is not a GUI program (built without -mwindows)" >&2
     exit 1
 fi
 
-step "Test sotto Wine"
+step "Tests under Wine"
 use_wine_prefix "$root/build-windows/wine-prefix"
 cleanup() {
     stop_wine
@@ -60,9 +60,9 @@ ctest_count=$(grep -oE 'tests failed out of [0-9]+' "$ctest_log" | grep -oE '[0-
 cleanup
 trap - EXIT
 
-step "Prova completa del dialogo (e2e)"
+step "End-to-end run of the dialog"
 bash "$root/scripts/e2e-windows.sh"
 
-step "Tutto in ordine"
+step "All passed"
 # CTest's tests plus the end-to-end run, in the form test summaries close with.
 echo "$((ctest_count + 1)) passed, 0 failed"

@@ -16,7 +16,7 @@
 
 #include "job/FailureTexts.h"
 #include "tests/cli/CliRunner.h"
-#include "tests/hardening/WrittenWav.h"
+#include "tests/support/WrittenWav.h"
 #include "wav/WavWriter.h"
 
 namespace {
@@ -117,8 +117,10 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
         SCOPED_TRACE(ending.what);
         const std::string output = job.dir.file("out.wav");
         std::filesystem::remove(output);
-        CliLimits limits;
-        limits.fileSize = ending.fileSizeLimit;
+        ProcessLimits limits;
+        if (ending.fileSizeLimit != 0) {
+            limits.fileSize = ending.fileSizeLimit;
+        }
         CliProcess cli = startCli(job.dir, {job.input, job.impulse, output}, limits);
         if (ending.signalNumber != 0) {
             ASSERT_TRUE(waitUntilCatching(cli.pid, SIGQUIT)); // the last one the program catches

@@ -11,9 +11,8 @@
 
 #include "job/FailureTexts.h"
 #include "tests/cli/CliRunner.h"
-#include "tests/hardening/WrittenWav.h"
 #include "tests/support/EngineHarness.h"
-#include "wav/SampleConversion.h"
+#include "tests/support/WrittenWav.h"
 
 namespace {
 
@@ -40,16 +39,6 @@ Bytes declaring(uint16_t channels, uint32_t dataSize, const std::vector<int16_t>
                    le32(dataSize), sampleBytes(samples), after});
 }
 
-// The complete output for these samples, from the convolution's definition.
-std::vector<int16_t> convolved(uint16_t inputChannels, const std::vector<int16_t>& input,
-                               uint32_t impulseChannels, const std::vector<int16_t>& impulse) {
-    std::vector<float> taps;
-    for (int16_t s : impulse) {
-        taps.push_back(sampleToFloat(s));
-    }
-    return definitionOutput(inputChannels, input, impulseChannels, taps);
-}
-
 struct LyingSize {
     const char* what;
     Bytes input;                   // the recording's bytes
@@ -59,7 +48,7 @@ struct LyingSize {
     bool outputCreated;            // an output file must be there afterwards
     uint32_t channels;             // its channels
     std::vector<int16_t> expected; // all its samples
-    CliLimits limits;              // memory and time the run must stay within
+    ProcessLimits limits;          // memory and time the run must stay within
 };
 
 TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
@@ -67,7 +56,7 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
                                          -600, 30000, -30000, 50,  -50,   9000, 100};
     const std::vector<int16_t> mono = {16384, -8192, 4096};
     const std::vector<int16_t> stereoTaps = {16384, 8192, -4096, 2048};
-    const std::vector<int16_t> done = convolved(2, stereo, 1, mono);
+    const std::vector<int16_t> done = expectedOutput(2, stereo, 1, mono);
     const Bytes plainStereo = pcmWav(2, kRate, stereo);
     const Bytes plainMono = pcmWav(1, kRate, mono);
     std::vector<int16_t> tenFrames = stereo;
@@ -76,17 +65,17 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
     sixTaps.resize(6, 0);
     const std::vector<LyingSize> rows = {
         {"a streamed input (ffmpeg into a pipe)", streamed(2, stereo), plainMono, 0, "", true, 2,
-         done, CliLimits{}},
+         done, ProcessLimits{}},
         {"a streamed input cut inside a frame: the cut frame is left out",
-         streamed(2, stereo, {0x11, 0x22, 0x33}), plainMono, 0, "", true, 2, done, CliLimits{}},
+         streamed(2, stereo, {0x11, 0x22, 0x33}), plainMono, 0, "", true, 2, done, ProcessLimits{}},
         {"a streamed stereo impulse", plainStereo, streamed(2, stereoTaps), 0, "", true, 2,
-         convolved(2, stereo, 2, stereoTaps), CliLimits{}},
+         expectedOutput(2, stereo, 2, stereoTaps), ProcessLimits{}},
         {"a streamed mono impulse cut inside a sample", plainStereo, streamed(1, mono, {0x7F}), 0,
-         "", true, 2, done, CliLimits{}},
+         "", true, 2, done, ProcessLimits{}},
         {"both streamed", streamed(2, stereo), streamed(1, mono), 0, "", true, 2, done,
-         CliLimits{}},
+         ProcessLimits{}},
         {"a streamed input with no samples yet", streamed(1, {}), plainMono, 0, "", true, 1,
-         convolved(1, {}, 1, mono), CliLimits{}},
+         expectedOutput(1, {}, 1, mono), ProcessLimits{}},
         {"a streamed impulse with no samples",
          plainStereo,
          streamed(1, {}),
@@ -95,7 +84,7 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          true,
          2,
          {},
-         CliLimits{}},
+         ProcessLimits{}},
         {"2^32 - 2 is a claim like any other",
          declaring(1, 0xFFFFFFFE, {1, 2, 3}),
          plainMono,
@@ -105,16 +94,17 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          false,
          0,
          {},
-         CliLimits{}},
+         ProcessLimits{}},
         {"a data size shorter than the file: only what it declares",
          declaring(2, 16, stereo, chunk("LIST", Bytes(6, 'x'))), plainMono, 0, "", true, 2,
-         convolved(2, std::vector<int16_t>(stereo.begin(), stereo.begin() + 8), 1, mono),
-         CliLimits{}},
+         expectedOutput(2, std::vector<int16_t>(stereo.begin(), stereo.begin() + 8), 1, mono),
+         ProcessLimits{}},
         {"a data size longer than the file: the missing frames are silence",
-         declaring(2, 40, stereo), plainMono, 0, "", true, 2, convolved(2, tenFrames, 1, mono),
-         CliLimits{}},
+         declaring(2, 40, stereo), plainMono, 0, "", true, 2, expectedOutput(2, tenFrames, 1, mono),
+         ProcessLimits{}},
         {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo,
-         declaring(1, 12, mono), 0, "", true, 2, convolved(2, stereo, 1, sixTaps), CliLimits{}},
+         declaring(1, 12, mono), 0, "", true, 2, expectedOutput(2, stereo, 1, sixTaps),
+         ProcessLimits{}},
     };
     ScratchDir dir;
     const std::string input = dir.file("in.wav");
@@ -158,7 +148,7 @@ TEST(CliLyingSizes, ClaimsCostWhatTheFilesHold) {
         uint32_t inputClaim;          // the bytes its data size claims; 0 = honest
         std::vector<int16_t> impulse; // the taps the impulse really holds (mono)
         uint32_t impulseClaim;        // likewise
-        CliLimits limits;
+        ProcessLimits limits;
     };
     std::vector<int16_t> taps(2000);
     std::vector<int16_t> recording(1000);
@@ -179,9 +169,9 @@ TEST(CliLyingSizes, ClaimsCostWhatTheFilesHold) {
          0,
          taps,
          claim,
-         CliLimits{0, uint64_t{384} << 20, 600}},
+         ProcessLimits{kNoLimit, uint64_t{384} << 20, 600}},
         {"an input of 1,000 frames claiming 2^25", recording, claim, longTaps, 0,
-         CliLimits{0, uint64_t{384} << 20, 10}},
+         ProcessLimits{kNoLimit, uint64_t{384} << 20, 10}},
     };
     ScratchDir dir;
     const std::string input = dir.file("in.wav");

@@ -10,8 +10,8 @@
 
 #include "job/FailureTexts.h"
 #include "tests/cli/CliRunner.h"
-#include "tests/hardening/WrittenWav.h"
 #include "tests/support/EngineHarness.h"
+#include "tests/support/WrittenWav.h"
 
 namespace {
 

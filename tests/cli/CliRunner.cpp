@@ -10,7 +10,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,7 +83,7 @@ CliProcess::~CliProcess() {
 }
 
 CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const CliLimits& limits) {
+                    const ProcessLimits& limits) {
     static std::atomic<unsigned> runs{0};
     const std::string tag = std::to_string(runs.fetch_add(1));
     CliProcess process{-1, dir.file("stdout-" + tag + ".txt"), dir.file("stderr-" + tag + ".txt")};
@@ -105,17 +104,9 @@ CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        const rlimit noCore{0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);
-        if (limits.fileSize != 0) {
-            const rlimit size{limits.fileSize, limits.fileSize};
-            setrlimit(RLIMIT_FSIZE, &size);
+        if (!limitThisProcess(limits)) {
+            _exit(126);
         }
-        if (limits.addressSpace != 0) {
-            const rlimit space{limits.addressSpace, limits.addressSpace};
-            setrlimit(RLIMIT_AS, &space);
-        }
-        alarm(limits.watchdogSeconds); // survives exec; SIGALRM's default action ends the run
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -135,7 +126,7 @@ CliRun waitCli(CliProcess& process) {
 }
 
 CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
-              const CliLimits& limits) {
+              const ProcessLimits& limits) {
     CliProcess process = startCli(dir, args, limits);
     return waitCli(process);
 }

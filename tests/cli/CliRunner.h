@@ -9,13 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
-
-struct CliLimits {
-    uint64_t fileSize = 0;          // RLIMIT_FSIZE in bytes; 0 = none
-    uint64_t addressSpace = 0;      // RLIMIT_AS in bytes; 0 = none
-    unsigned watchdogSeconds = 600; // a run still going after this long ends by SIGALRM
-};
 
 // A running program. One that no test waited for (an assertion gave up on it) is killed
 // and reaped when the record goes, so nothing is left running.
@@ -41,10 +36,10 @@ struct CliRun {
 // Starts the program with args. The child starts with every signal at its default action
 // and none blocked, whatever the test runner does, no core files, and the given limits.
 CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const CliLimits& limits = CliLimits{});
+                    const ProcessLimits& limits = ProcessLimits{});
 CliRun waitCli(CliProcess& process);
 CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
-              const CliLimits& limits = CliLimits{});
+              const ProcessLimits& limits = ProcessLimits{});
 
 // Waits until the process has installed a handler for the signal (so it will not die of
 // it at once); false when it ended first or the wait timed out.

@@ -76,3 +76,12 @@ std::vector<int16_t> definitionOutput(uint16_t inputChannels, const std::vector<
     }
     return out;
 }
+
+std::vector<int16_t> expectedOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
+                                    uint32_t impulseChannels, const std::vector<int16_t>& impulse) {
+    std::vector<float> taps;
+    for (int16_t s : impulse) {
+        taps.push_back(sampleToFloat(s));
+    }
+    return definitionOutput(inputChannels, input, impulseChannels, taps);
+}

@@ -45,3 +45,7 @@ EngineCall engineWith(EngineOptions options);
 // converted to 16 bits as the writer does.
 std::vector<int16_t> definitionOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
                                       uint32_t impulseChannels, const std::vector<float>& impulse);
+// The same for an impulse given as the 16-bit samples of its file: what a complete job (or
+// the command line) writes after the header for two files built from these samples.
+std::vector<int16_t> expectedOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
+                                    uint32_t impulseChannels, const std::vector<int16_t>& impulse);

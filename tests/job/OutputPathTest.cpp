@@ -8,7 +8,7 @@
 
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
-#include "tests/hardening/JobDriver.h"
+#include "tests/support/JobHarness.h"
 
 namespace {
 
@@ -40,10 +40,7 @@ struct TwoInputs {
         const FileSnapshot in = snapshot(input);
         const FileSnapshot ir = snapshot(impulse);
         const std::set<std::string> before = treeOf(dir.path);
-        const JobRun run = runJob(input, impulse, output);
-        EXPECT_EQ(run.message, WM_JOB_FAILED);
-        EXPECT_EQ(run.errorText, text);
-        EXPECT_TRUE(run.threadEnded);
+        EXPECT_TRUE(endedWith(runJob(input, impulse, output), WM_JOB_FAILED, text));
         EXPECT_TRUE(unchanged(in));
         EXPECT_TRUE(unchanged(ir));
         EXPECT_EQ(treeOf(dir.path), before);
@@ -56,8 +53,9 @@ TEST(OutputPath, WhereNoFileCanBeCreatedTheJobSaysSo) {
     files.expectRefused(files.dir.file("missing/deeper/out.wav"), kTextOutputNotCreated);
     // A regular file where a folder should be.
     files.expectRefused(files.input + "/out.wav", kTextOutputNotCreated);
-    // A folder where the file should be.
+    // A folder where the file should be: an empty one, and the one holding the inputs.
     files.expectRefused(files.dir.file("sub"), kTextOutputNotCreated);
+    files.expectRefused(files.dir.path, kTextOutputNotCreated);
     files.expectRefused("", kTextOutputNotCreated);
     // A folder no one may write, whatever the permissions say: even root cannot create a
     // file in /proc. (The tests run as root, so a folder's permission bits stop nothing.)
@@ -79,6 +77,11 @@ TEST(OutputPath, AnotherSpellingOfAnInputIsRefused) {
         files.expectRefused(root + "/sub/../" + name, kTextOutputIsAnInput);
         files.expectRefused(root + "//" + name, kTextOutputIsAnInput);
     }
+    // A hard link is the same file under another name, on every system that has them.
+    std::error_code linked;
+    fs::create_hard_link(files.impulse, files.dir.file("link.wav"), linked);
+    ASSERT_FALSE(linked) << linked.message();
+    files.expectRefused(files.dir.file("link.wav"), kTextOutputIsAnInput);
     // Relative spellings, from inside the folder so that one exists on every system (a
     // temporary folder may be on another drive than the current one).
     const fs::path previous = fs::current_path();

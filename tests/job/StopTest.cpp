@@ -7,8 +7,8 @@
 #include <random>
 
 #include "job/JobMessages.h"
-#include "tests/hardening/JobDriver.h"
 #include "tests/support/EngineHarness.h"
+#include "tests/support/JobHarness.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #   llvm-cov show build-fuzz-coverage/fuzz-job -instr-profile=build-fuzz-coverage/all.profdata FILE
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh cmake make clang llvm libclang-rt-14-dev
+scripts/lib/install-deps.sh cmake make clang llvm libclang-rt-14-dev
 build=build-fuzz-coverage
 cmake --preset fuzz-coverage >/dev/null
 cmake --build --preset fuzz-coverage >/dev/null

@@ -1,4 +1,4 @@
-#include "tests/hardening/WrittenWav.h"
+#include "tests/support/WrittenWav.h"
 
 #include <cstring>
 

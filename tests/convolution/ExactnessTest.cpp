@@ -10,7 +10,7 @@
 
 #include "convolution/SingleFmaExactness.h"
 #include "convolution/TermArithmetic.h"
-#include "tests/engine/EngineVariants.h"
+#include "tests/convolution/EngineVariants.h"
 #include "tests/support/EngineHarness.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <limits>
 #include <random>
 
-#include "tests/engine/EngineVariants.h"
+#include "tests/convolution/EngineVariants.h"
 #include "tests/support/EngineHarness.h"
 
 namespace {

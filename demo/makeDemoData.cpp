@@ -91,7 +91,7 @@ int writeWav(const std::string& path, const std::vector<double>& left,
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        fputs("Uso: convoluzione-demo-data CARTELLA\n", stderr);
+        fputs("usage: convoluzione-demo-data FOLDER\n", stderr);
         return 2;
     }
     const std::string folder = argv[1];
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
                    writeWav(folder + "/stanza-mono.wav", roomLeft, nullptr) &&
                    writeWav(folder + "/stanza-stereo.wav", roomLeft, &roomRight);
     if (!ok) {
-        fprintf(stderr, "Impossibile scrivere i file in %s\n", folder.c_str());
+        fprintf(stderr, "cannot write the files into %s\n", folder.c_str());
         return 1;
     }
     return 0;

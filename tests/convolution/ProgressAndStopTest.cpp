@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <random>
 
-#include "tests/engine/EngineVariants.h"
+#include "tests/convolution/EngineVariants.h"
 #include "tests/support/EngineHarness.h"
 
 namespace {

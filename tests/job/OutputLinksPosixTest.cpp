@@ -6,7 +6,7 @@
 
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
-#include "tests/hardening/JobDriver.h"
+#include "tests/support/JobHarness.h"
 
 namespace {
 

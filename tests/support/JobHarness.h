@@ -1,5 +1,5 @@
-// Runs one job the way a front end does, and the checks every hardening test makes on what
-// the job leaves behind: the inputs untouched, the output a valid file of whole frames.
+// Runs one job the way a front end does, and the checks tests make on what a job leaves
+// behind: the inputs untouched, the output a valid file of whole frames.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,16 +16,30 @@
 struct JobRun {
     uint32_t message;      // the job's end message; 0 when none came in time
     std::string errorText; // jobState.errorText once the job ended
+    unsigned exitCode;     // what the worker's entry returned (0, or -1 as unsigned after a
+                           // failure); meaningful when threadEnded
     int extraMessages;     // messages posted after the first; a job posts exactly one
     int32_t active;        // progress.active once the job ended; always back to 0
     bool threadEnded;      // the worker returned after posting its message
 };
 
+// What the worker's entry returns after a failure.
+constexpr unsigned kJobFailedExit = static_cast<unsigned>(-1);
+
+// Stops the job before its worker starts.
+constexpr std::chrono::microseconds kStopBeforeStart{0};
+
 // Copies the paths into jobState, starts runConvolutionJob on a worker thread with a fresh
 // stop event and the portable message window, and waits for its message. With stopAfter
-// the stop event is signalled that long after the worker started (zero: before it starts).
+// the stop event is signalled that long after the worker started (kStopBeforeStart: before
+// it starts).
 JobRun runJob(const std::string& input, const std::string& impulse, const std::string& output,
               std::optional<std::chrono::microseconds> stopAfter = std::nullopt);
+
+// The job ended as every job must: with `message` and `text` (empty unless it failed), one
+// message only, progress.active back to 0, and its worker returned with the exit code that
+// goes with that end.
+::testing::AssertionResult endedWith(const JobRun& run, uint32_t message, const char* text = "");
 
 // A file's bytes as they were before the job, to prove the job did not touch it.
 struct FileSnapshot {
@@ -39,10 +53,5 @@ FileSnapshot snapshot(const std::string& path);
 // first frames of `full` (interleaved); sets *frames to how many it holds.
 ::testing::AssertionResult validPrefixOf(const std::string& output, uint32_t channels,
                                          const std::vector<int16_t>& full, uint64_t* frames);
-
-// The job's output for two files built from these samples, from the convolution's
-// definition: what a complete run must write after the header.
-std::vector<int16_t> expectedOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
-                                    uint16_t impulseChannels, const std::vector<int16_t>& impulse);
 
 bool fileExists(const std::string& path);

@@ -2,7 +2,7 @@
 # Peak resident memory of convoluzione-cli on a long stereo job, at two input lengths: the
 # input is streamed and only the impulse is held, so the figure must not grow with the input.
 #
-#   scripts/measure-memory.sh [--stop-after SECONDS] [MINUTES_SHORT MINUTES_LONG]
+#   bench/measureMemory.sh [--stop-after SECONDS] [MINUTES_SHORT MINUTES_LONG]
 #
 # Inputs are stereo 44.1 kHz noise-like signals of MINUTES_SHORT and MINUTES_LONG minutes
 # (2.5 and 10 unless given), the impulse a 1 s stereo decaying noise. Without --stop-after
@@ -20,7 +20,7 @@ fi
 short=${1:-2.5}
 long=${2:-10}
 
-scripts/install-deps.sh cmake make g++ time python3
+scripts/lib/install-deps.sh cmake make g++ time python3
 cmake --preset default >/dev/null
 cmake --build --preset default --target convoluzione-cli >/dev/null
 

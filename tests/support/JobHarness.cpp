@@ -1,5 +1,6 @@
-#include "tests/hardening/JobDriver.h"
+#include "tests/support/JobHarness.h"
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -7,15 +8,22 @@
 #include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
-#include "tests/hardening/WrittenWav.h"
-#include "tests/support/EngineHarness.h"
-#include "wav/SampleConversion.h"
+#include "tests/support/WrittenWav.h"
 
 namespace {
 
 // Generous: the sanitizer builds run the literal engine many times slower.
 constexpr uint32_t kJobWaitMs = 300000;
 constexpr uint32_t kThreadWaitMs = 12000;
+
+// What the last worker's entry returned: the platform's threads do not hand it back.
+std::atomic<unsigned> lastExitCode{0};
+
+unsigned runAndKeepExitCode(void* unused) {
+    const unsigned exitCode = runConvolutionJob(unused);
+    lastExitCode.store(exitCode);
+    return exitCode;
+}
 
 } // namespace
 
@@ -33,7 +41,7 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
     if (stopAfter && stopAfter->count() == 0) {
         signalStopEvent(jobState.stopEvent);
     }
-    jobState.workerThread = startWorkerThread(runConvolutionJob, nullptr);
+    jobState.workerThread = startWorkerThread(runAndKeepExitCode, nullptr);
     if (jobState.workerThread != nullptr) {
         if (stopAfter && stopAfter->count() > 0) {
             std::this_thread::sleep_for(*stopAfter);
@@ -41,6 +49,7 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
         }
         if (waitForMessage(window, kJobWaitMs, &run.message)) {
             run.threadEnded = waitForThread(jobState.workerThread, kThreadWaitMs) == 1;
+            run.exitCode = run.threadEnded ? lastExitCode.load() : 0;
             uint32_t extra = 0;
             while (waitForMessage(window, 0, &extra)) {
                 ++run.extraMessages;
@@ -59,6 +68,25 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
     jobState.stopEvent = nullptr;
     jobState.dialogWindow = nullptr;
     return run;
+}
+
+::testing::AssertionResult endedWith(const JobRun& run, uint32_t message, const char* text) {
+    const unsigned exitCode = message == WM_JOB_FAILED ? kJobFailedExit : 0;
+    if (run.message != message || run.errorText != text) {
+        return ::testing::AssertionFailure()
+               << "the job ended with message " << run.message << " \"" << run.errorText
+               << "\", expected " << message << " \"" << text << "\"";
+    }
+    if (!run.threadEnded || run.exitCode != exitCode) {
+        return ::testing::AssertionFailure()
+               << "the worker " << (run.threadEnded ? "returned " : "did not end; last code ")
+               << run.exitCode << ", expected " << exitCode;
+    }
+    if (run.extraMessages != 0 || run.active != 0) {
+        return ::testing::AssertionFailure() << run.extraMessages << " messages after the first, "
+                                             << "progress.active " << run.active;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 FileSnapshot snapshot(const std::string& path) {
@@ -93,15 +121,6 @@ FileSnapshot snapshot(const std::string& path) {
     }
     *frames = wav.frames;
     return ::testing::AssertionSuccess();
-}
-
-std::vector<int16_t> expectedOutput(uint16_t inputChannels, const std::vector<int16_t>& input,
-                                    uint16_t impulseChannels, const std::vector<int16_t>& impulse) {
-    std::vector<float> h;
-    for (int16_t s : impulse) {
-        h.push_back(sampleToFloat(s));
-    }
-    return definitionOutput(inputChannels, input, impulseChannels, h);
 }
 
 bool fileExists(const std::string& path) {
