@@ -61,9 +61,25 @@ struct SumKernels {
     double doubleTermsPerMs; // with doubleChain
 };
 
-// The portable kernels always exist. The others are null when the build has no such
-// instruction set (another processor family); the caller checks the CPU before using them.
+// The portable kernels always exist. The others are null when the build is for another
+// processor family (the build says which kernel files it compiles); the caller checks the
+// CPU before using them.
 const SumKernels* portableKernels();
+#if defined(CONVOLUZIONE_X86_KERNELS)
 const SumKernels* avx2Kernels();
 const SumKernels* avx512Kernels();
+#else
+inline const SumKernels* avx2Kernels() {
+    return nullptr;
+}
+inline const SumKernels* avx512Kernels() {
+    return nullptr;
+}
+#endif
+#if defined(CONVOLUZIONE_NEON_KERNELS)
 const SumKernels* neonKernels();
+#else
+inline const SumKernels* neonKernels() {
+    return nullptr;
+}
+#endif

@@ -7,8 +7,6 @@
 // instructions.
 #include "convolution/SumKernels.h"
 
-#if defined(__AVX2__) && defined(__FMA__)
-
 #include "convolution/SumsTemplate.h"
 #include "convolution/VectorAvx2.h"
 
@@ -63,23 +61,8 @@ using SingleFma = FusedKernel<V, FourTapSweep>;
 
 // 8 x 8 transpose in three shuffle stages: pairs, quads, then 128-bit halves.
 void transposeBlock(const float* window, size_t windowStride, float* tile, size_t tileStride) {
-    __m256 a[8];
-    for (int l = 0; l < 8; ++l) {
-        a[l] = _mm256_loadu_ps(window + l * windowStride);
-    }
-    __m256 t[8];
-    for (int p = 0; p < 4; ++p) {
-        t[2 * p] = _mm256_unpacklo_ps(a[2 * p], a[2 * p + 1]);
-        t[2 * p + 1] = _mm256_unpackhi_ps(a[2 * p], a[2 * p + 1]);
-    }
-    // u[4q + e] holds element 4k + e of lanes 4q .. 4q + 3, in 128-bit half k.
     __m256 u[8];
-    for (int q = 0; q < 2; ++q) {
-        u[4 * q + 0] = _mm256_shuffle_ps(t[4 * q], t[4 * q + 2], 0x44);
-        u[4 * q + 1] = _mm256_shuffle_ps(t[4 * q], t[4 * q + 2], 0xEE);
-        u[4 * q + 2] = _mm256_shuffle_ps(t[4 * q + 1], t[4 * q + 3], 0x44);
-        u[4 * q + 3] = _mm256_shuffle_ps(t[4 * q + 1], t[4 * q + 3], 0xEE);
-    }
+    transposeQuads<V>(window, windowStride, u);
     for (int e = 0; e < 4; ++e) {
         _mm256_store_ps(tile + e * tileStride, _mm256_permute2f128_ps(u[e], u[4 + e], 0x20));
         _mm256_store_ps(tile + (e + 4) * tileStride, _mm256_permute2f128_ps(u[e], u[4 + e], 0x31));
@@ -93,11 +76,3 @@ constexpr SumKernels kAvx2 = kernelTable<V, SingleFma, transposeBlock>(4.0e7, 1.
 const SumKernels* avx2Kernels() {
     return &kAvx2;
 }
-
-#else
-
-const SumKernels* avx2Kernels() {
-    return nullptr; // not an x86-64 build: the dispatcher never asks for it
-}
-
-#endif

@@ -7,8 +7,6 @@
 // instructions.
 #include "convolution/SumKernels.h"
 
-#if defined(__AVX512F__)
-
 #include "convolution/SumsTemplate.h"
 #include "convolution/VectorAvx512.h"
 
@@ -23,23 +21,8 @@ using SingleFma = FusedKernel<V, RingSweep<V, 14>>;
 
 // 16 x 16 transpose in four shuffle stages: pairs, quads, then 128-bit blocks twice.
 void transposeBlock(const float* window, size_t windowStride, float* tile, size_t tileStride) {
-    __m512 a[16];
-    for (int l = 0; l < 16; ++l) {
-        a[l] = _mm512_loadu_ps(window + l * windowStride);
-    }
-    __m512 t[16];
-    for (int p = 0; p < 8; ++p) {
-        t[2 * p] = _mm512_unpacklo_ps(a[2 * p], a[2 * p + 1]);
-        t[2 * p + 1] = _mm512_unpackhi_ps(a[2 * p], a[2 * p + 1]);
-    }
-    // u[4q + e] holds element 4k + e of lanes 4q .. 4q + 3, in 128-bit block k.
     __m512 u[16];
-    for (int q = 0; q < 4; ++q) {
-        u[4 * q + 0] = _mm512_shuffle_ps(t[4 * q], t[4 * q + 2], 0x44);
-        u[4 * q + 1] = _mm512_shuffle_ps(t[4 * q], t[4 * q + 2], 0xEE);
-        u[4 * q + 2] = _mm512_shuffle_ps(t[4 * q + 1], t[4 * q + 3], 0x44);
-        u[4 * q + 3] = _mm512_shuffle_ps(t[4 * q + 1], t[4 * q + 3], 0xEE);
-    }
+    transposeQuads<V>(window, windowStride, u);
     for (int e = 0; e < 4; ++e) {
         const __m512 even0 = _mm512_shuffle_f32x4(u[e], u[4 + e], 0x88);
         const __m512 odd0 = _mm512_shuffle_f32x4(u[e], u[4 + e], 0xDD);
@@ -59,11 +42,3 @@ constexpr SumKernels kAvx512 = kernelTable<V, SingleFma, transposeBlock>(8.0e7, 
 const SumKernels* avx512Kernels() {
     return &kAvx512;
 }
-
-#else
-
-const SumKernels* avx512Kernels() {
-    return nullptr; // not an x86-64 build: the dispatcher never asks for it
-}
-
-#endif

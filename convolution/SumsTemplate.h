@@ -222,6 +222,31 @@ void sumTile(const float* rows, const float* taps, uint32_t tapCount, float* sum
     }
 }
 
+// The first two stages of transposing a kLanes x kLanes block, the same on every instruction
+// set because each works within 128-bit blocks of 4 floats: loads window rows 0 .. kLanes - 1
+// and leaves in u[4q + e] element 4k + e of rows 4q .. 4q + 3, in 128-bit block k. Where a
+// vector is one 128-bit block (NEON) that is the transposed block; wider vectors still have
+// to move their 128-bit blocks into place.
+template <typename V>
+void transposeQuads(const float* window, size_t windowStride, typename V::Floats* u) {
+    typename V::Floats a[V::kLanes];
+    for (uint32_t l = 0; l < V::kLanes; ++l) {
+        a[l] = V::loadUnaligned(window + l * windowStride);
+    }
+    // t[2p], t[2p + 1]: rows 2p and 2p + 1 interleaved, element by element.
+    typename V::Floats t[V::kLanes];
+    for (uint32_t p = 0; p < V::kLanes / 2; ++p) {
+        t[2 * p] = V::interleaveLow(a[2 * p], a[2 * p + 1]);
+        t[2 * p + 1] = V::interleaveHigh(a[2 * p], a[2 * p + 1]);
+    }
+    for (uint32_t q = 0; q < V::kLanes / 4; ++q) {
+        u[4 * q + 0] = V::lowPairs(t[4 * q], t[4 * q + 2]);
+        u[4 * q + 1] = V::highPairs(t[4 * q], t[4 * q + 2]);
+        u[4 * q + 2] = V::lowPairs(t[4 * q + 1], t[4 * q + 3]);
+        u[4 * q + 3] = V::highPairs(t[4 * q + 1], t[4 * q + 3]);
+    }
+}
+
 // A TransposeTile made of one instruction set's lanes x lanes block: Block(window,
 // windowStride, tile, tileStride) sets tile[r * tileStride + c] = window[c * windowStride + r]
 // for r, c < lanes.

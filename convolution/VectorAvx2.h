@@ -21,6 +21,11 @@ struct Avx2 {
     static void store(float* p, Floats v) { _mm256_store_ps(p, v); } // aligned to 32 bytes
     static Floats broadcast(float x) { return _mm256_set1_ps(x); }
     static Floats add(Floats a, Floats b) { return _mm256_add_ps(a, b); }
+    // The transposition's shuffles (SumsTemplate.h), each within 128-bit blocks.
+    static Floats interleaveLow(Floats a, Floats b) { return _mm256_unpacklo_ps(a, b); }
+    static Floats interleaveHigh(Floats a, Floats b) { return _mm256_unpackhi_ps(a, b); }
+    static Floats lowPairs(Floats a, Floats b) { return _mm256_shuffle_ps(a, b, 0x44); }
+    static Floats highPairs(Floats a, Floats b) { return _mm256_shuffle_ps(a, b, 0xEE); }
     // a * b + c with one rounding.
     static Floats fusedStep(Floats a, Floats b, Floats c) { return _mm256_fmadd_ps(a, b, c); }
 

@@ -31,6 +31,11 @@ struct Avx512 {
     static void store(float* p, Floats v) { _mm512_store_ps(p, v); } // aligned to 64 bytes
     static Floats broadcast(float x) { return _mm512_set1_ps(x); }
     static Floats add(Floats a, Floats b) { return _mm512_add_ps(a, b); }
+    // The transposition's shuffles (SumsTemplate.h), each within 128-bit blocks.
+    static Floats interleaveLow(Floats a, Floats b) { return _mm512_unpacklo_ps(a, b); }
+    static Floats interleaveHigh(Floats a, Floats b) { return _mm512_unpackhi_ps(a, b); }
+    static Floats lowPairs(Floats a, Floats b) { return _mm512_shuffle_ps(a, b, 0x44); }
+    static Floats highPairs(Floats a, Floats b) { return _mm512_shuffle_ps(a, b, 0xEE); }
     // a * b + c with one rounding.
     static Floats fusedStep(Floats a, Floats b, Floats c) { return _mm512_fmadd_ps(a, b, c); }
 

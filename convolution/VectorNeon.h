@@ -23,6 +23,16 @@ struct Neon {
     static void store(float* p, Floats v) { vst1q_f32(p, v); }
     static Floats broadcast(float x) { return vdupq_n_f32(x); }
     static Floats add(Floats a, Floats b) { return vaddq_f32(a, b); }
+    // The transposition's shuffles (SumsTemplate.h): a0 b0 a1 b1, a2 b2 a3 b3, a0 a1 b0 b1,
+    // a2 a3 b2 b3.
+    static Floats interleaveLow(Floats a, Floats b) { return vzip1q_f32(a, b); }
+    static Floats interleaveHigh(Floats a, Floats b) { return vzip2q_f32(a, b); }
+    static Floats lowPairs(Floats a, Floats b) { return pairs(vzip1q_f64(doubles(a), doubles(b))); }
+    static Floats highPairs(Floats a, Floats b) {
+        return pairs(vzip2q_f64(doubles(a), doubles(b)));
+    }
+    static float64x2_t doubles(Floats v) { return vreinterpretq_f64_f32(v); }
+    static Floats pairs(float64x2_t v) { return vreinterpretq_f32_f64(v); }
     // a * b + c with one rounding (FMLA).
     static Floats fusedStep(Floats a, Floats b, Floats c) { return vfmaq_f32(c, a, b); }
 
