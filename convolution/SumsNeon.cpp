@@ -11,13 +11,14 @@ namespace {
 
 using V = Neon;
 
-// The single-precision kernel: the ring sweep (SumsTemplate.h) over 12 sums, as on AVX-512.
+// The single-precision kernel: the ring sweep (SumsTemplate.h) over 12 sums, as on AVX-512,
+// with 4 taps to a register, each used by lane index.
 // FMLA rounds a * b + c once, exactly as the x86 fused multiply-add does, so the argument
 // that makes one fused step the defined step for 16-bit samples (SingleFmaExactness.h)
-// holds here unchanged. 12 sums, the ring of 12 rows, the tap (loaded and replicated by
-// LD1R) and a row being copied fit in the 32 registers; 12 independent chains cover the FMA
-// latency of the cores this is meant for (4 cycles, 2 to 4 pipes).
-using SingleFma = FusedKernel<V, RingSweep<V, 12>>;
+// holds here unchanged. 12 sums, the ring of 12 rows, the taps and a row being copied fit
+// in the 32 registers; 12 independent chains cover the FMA latency of the cores this is
+// meant for (4 cycles, 2 to 4 pipes).
+using SingleFma = FusedKernel<V, RingSweep<V, 12, 4>>;
 
 // 4 x 4 transpose: the two stages every instruction set shares are the whole of it here.
 void transposeBlock(const float* window, size_t windowStride, float* tile, size_t tileStride) {

@@ -124,7 +124,13 @@ template <typename V, typename Sweep> struct FusedKernel {
 // their last multiply-add: otherwise GCC writes that sum into the dying register and copies
 // it back afterwards, and those copies take turns on the FMA units (about one in ten). Each
 // tap also copies one row of the next tile while the FMA units are busy.
-template <typename V, int GroupSize> struct RingSweep {
+//
+// With TapsPerLoad 1 each tap is broadcast to a register of its own. Where the multiply-add
+// can take its factor from a lane of a register (NEON's by-element FMLA), TapsPerLoad taps
+// come with one plain load and serve by lane index, V::fusedStepByLane(acc, row, taps, k):
+// no broadcast at all. The smaller blocks that cannot take whole loads of taps per step
+// broadcast.
+template <typename V, int GroupSize, int TapsPerLoad = 1> struct RingSweep {
     static constexpr int kGroup = GroupSize;
 
     template <int Group>
@@ -133,6 +139,7 @@ template <typename V, int GroupSize> struct RingSweep {
         if (tapCount < static_cast<uint32_t>(Group)) {
             return;
         }
+        constexpr int kPerLoad = Group % TapsPerLoad == 0 ? TapsPerLoad : 1;
         typename V::Floats ring[Group];
         for (int j = 0; j < Group - 1; ++j) {
             ring[j] = V::load(rows + j * V::kLanes);
@@ -141,17 +148,26 @@ template <typename V, int GroupSize> struct RingSweep {
             t, tapCount, copy, [&](uint32_t at, const RowCopier<V>& copier, auto copying) {
                 const float* base = rows + static_cast<size_t>(at) * V::kLanes;
 #pragma GCC unroll 16
-                for (int u = 0; u < Group; ++u) {
-                    ring[(u + Group - 1) % Group] = V::load(base + (u + Group - 1) * V::kLanes);
-                    const typename V::Floats h = V::broadcast(taps[at + u]);
+                for (int u0 = 0; u0 < Group; u0 += kPerLoad) {
+                    const typename V::Floats h = kPerLoad == 1 ? V::broadcast(taps[at + u0])
+                                                               : V::loadUnaligned(taps + at + u0);
 #pragma GCC unroll 16
-                    for (int j = 0; j < Group; ++j) {
-                        acc[j] = V::fusedStep(h, ring[(u + j) % Group], acc[j]);
-                    }
-                    V::keepInRegister(h);
-                    V::keepInRegister(ring[u % Group]);
-                    if constexpr (decltype(copying)::value) {
-                        copier.copy(static_cast<uint32_t>(u));
+                    for (int k = 0; k < kPerLoad; ++k) {
+                        const int u = u0 + k;
+                        ring[(u + Group - 1) % Group] = V::load(base + (u + Group - 1) * V::kLanes);
+#pragma GCC unroll 16
+                        for (int j = 0; j < Group; ++j) {
+                            if constexpr (kPerLoad == 1) {
+                                acc[j] = V::fusedStep(h, ring[(u + j) % Group], acc[j]);
+                            } else {
+                                acc[j] = V::fusedStepByLane(acc[j], ring[(u + j) % Group], h, k);
+                            }
+                        }
+                        V::keepInRegister(h);
+                        V::keepInRegister(ring[u % Group]);
+                        if constexpr (decltype(copying)::value) {
+                            copier.copy(static_cast<uint32_t>(u));
+                        }
                     }
                 }
             });

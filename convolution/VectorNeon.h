@@ -35,6 +35,20 @@ struct Neon {
     static Floats pairs(float64x2_t v) { return vreinterpretq_f32_f64(v); }
     // a * b + c with one rounding (FMLA).
     static Floats fusedStep(Floats a, Floats b, Floats c) { return vfmaq_f32(c, a, b); }
+    // acc + row * taps[lane] with one rounding (FMLA by element); lane must fold to a
+    // constant where this is inlined.
+    static Floats fusedStepByLane(Floats acc, Floats row, Floats taps, int lane) {
+        switch (lane) {
+        case 0:
+            return vfmaq_laneq_f32(acc, row, taps, 0);
+        case 1:
+            return vfmaq_laneq_f32(acc, row, taps, 1);
+        case 2:
+            return vfmaq_laneq_f32(acc, row, taps, 2);
+        default:
+            return vfmaq_laneq_f32(acc, row, taps, 3);
+        }
+    }
 
     // kDoubleLanes floats from p, exactly, as doubles.
     static Doubles widen(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
@@ -45,14 +59,10 @@ struct Neon {
     static Doubles fusedStepDouble(Doubles a, Doubles b, Doubles c) { return vfmaq_f64(c, a, b); }
     // Each double rounded to float and back: a running sum is a float after every term.
     static Doubles roundToFloat(Doubles v) { return vcvt_f64_f32(vcvt_f32_f64(v)); }
-    // Emits nothing: only makes v live here, so the register allocator cannot hand its
-    // register to an earlier result (see the ring sweep in SumsTemplate.h).
-    static void keepInRegister(Floats v) {
-#if defined(__GNUC__)
-        asm("" : : "w"(v));
-#endif
-        (void)v;
-    }
+    // The x86 kernels need this hint to keep GCC from copying sums between registers; on
+    // AArch64 GCC allocates the ring sweep without such copies, and the hint would add some
+    // (12 in a loop of 144 multiply-adds), so here it is nothing.
+    static void keepInRegister(Floats) {}
 };
 
 } // namespace
