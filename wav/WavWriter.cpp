@@ -126,16 +126,8 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
         const uint32_t room = static_cast<uint32_t>(kConversionBlock) -
                               writer->pendingSamples % static_cast<uint32_t>(kConversionBlock);
         const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
-        const size_t saturated =
-            encodeSamples(src, writer->block + 2 * writer->pendingSamples, take);
-        if (saturated > 0) {
-            writer->saturatedSamples += saturated;
-            for (uint32_t i = 0; i < take; ++i) {
-                if (saturates(src[i])) {
-                    writer->saturationPeak = std::fmax(writer->saturationPeak, std::fabs(src[i]));
-                }
-            }
-        }
+        writer->saturatedSamples += encodeSamples(src, writer->block + 2 * writer->pendingSamples,
+                                                  take, writer->saturationPeak);
         writer->pendingSamples += take;
         writer->framesWritten += take / writer->channels;
         src += take;
