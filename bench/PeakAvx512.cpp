@@ -1,7 +1,7 @@
 // The AVX-512 peak loop: 24 of the 32 vector registers hold independent sums.
 #include "bench/PeakLoop.h"
 #include "bench/PeakLoopTemplate.h"
-#include "convolution/VectorAvx512.h"
+#include "convolution/VectorX86.h"
 
 PeakLoop peakLoopAvx512() {
     return peakLoop<Avx512, 24>;

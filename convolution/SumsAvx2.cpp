@@ -8,7 +8,7 @@
 #include "convolution/SumKernels.h"
 
 #include "convolution/SumsTemplate.h"
-#include "convolution/VectorAvx2.h"
+#include "convolution/VectorX86.h"
 
 namespace {
 

@@ -39,7 +39,7 @@ struct Scalar {
     static Doubles broadcastDouble(double x) { return static_cast<float>(x); } // a float tap
     // The product of two floats is exact in double, so the sum is rounded once to double and
     // once to float, the defined step. (The build keeps contraction off: no fused step.)
-    static Doubles fusedStepDouble(Doubles a, Doubles b, Doubles c) {
+    static Doubles fusedStep(Doubles a, Doubles b, Doubles c) {
         return static_cast<float>(static_cast<double>(c) +
                                   static_cast<double>(a) * static_cast<double>(b));
     }

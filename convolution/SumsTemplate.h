@@ -1,5 +1,5 @@
 // The half of the kernels that is the same for every instruction set, written once over a
-// small vector type V (see VectorAvx512.h for what it provides): the exact double chain, the
+// small vector type V (see VectorX86.h for what it provides): the exact double chain, the
 // frame of the single-precision kernels and the ring sweep of the wider register files, the
 // sweep of a tile's sums in register blocks, the transposition of a window block by block,
 // the copying of rows out of a transposed tile, and the table a kernel file exports. Each
@@ -200,7 +200,7 @@ template <typename V> struct DoubleChain {
                 const float* row = rows + static_cast<size_t>(t + j) * V::kLanes;
                 for (uint32_t p = 0; p < kParts; ++p) {
                     acc[j][p] = V::roundToFloat(
-                        V::fusedStepDouble(tap, V::widen(row + p * V::kDoubleLanes), acc[j][p]));
+                        V::fusedStep(tap, V::widen(row + p * V::kDoubleLanes), acc[j][p]));
                 }
             }
         }
@@ -252,14 +252,13 @@ void transposeQuads(const float* window, size_t windowStride, typename V::Floats
     // t[2p], t[2p + 1]: rows 2p and 2p + 1 interleaved, element by element.
     typename V::Floats t[V::kLanes];
     for (uint32_t p = 0; p < V::kLanes / 2; ++p) {
-        t[2 * p] = V::interleaveLow(a[2 * p], a[2 * p + 1]);
-        t[2 * p + 1] = V::interleaveHigh(a[2 * p], a[2 * p + 1]);
+        V::interleave(a[2 * p], a[2 * p + 1], t[2 * p], t[2 * p + 1]);
     }
     for (uint32_t q = 0; q < V::kLanes / 4; ++q) {
-        u[4 * q + 0] = V::lowPairs(t[4 * q], t[4 * q + 2]);
-        u[4 * q + 1] = V::highPairs(t[4 * q], t[4 * q + 2]);
-        u[4 * q + 2] = V::lowPairs(t[4 * q + 1], t[4 * q + 3]);
-        u[4 * q + 3] = V::highPairs(t[4 * q + 1], t[4 * q + 3]);
+        u[4 * q + 0] = V::template pairs<false>(t[4 * q], t[4 * q + 2]);
+        u[4 * q + 1] = V::template pairs<true>(t[4 * q], t[4 * q + 2]);
+        u[4 * q + 2] = V::template pairs<false>(t[4 * q + 1], t[4 * q + 3]);
+        u[4 * q + 3] = V::template pairs<true>(t[4 * q + 1], t[4 * q + 3]);
     }
 }
 

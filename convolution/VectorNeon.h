@@ -23,18 +23,20 @@ struct Neon {
     static void store(float* p, Floats v) { vst1q_f32(p, v); }
     static Floats broadcast(float x) { return vdupq_n_f32(x); }
     static Floats add(Floats a, Floats b) { return vaddq_f32(a, b); }
-    // The transposition's shuffles (SumsTemplate.h): a0 b0 a1 b1, a2 b2 a3 b3, a0 a1 b0 b1,
-    // a2 a3 b2 b3.
-    static Floats interleaveLow(Floats a, Floats b) { return vzip1q_f32(a, b); }
-    static Floats interleaveHigh(Floats a, Floats b) { return vzip2q_f32(a, b); }
-    static Floats lowPairs(Floats a, Floats b) { return pairs(vzip1q_f64(doubles(a), doubles(b))); }
-    static Floats highPairs(Floats a, Floats b) {
-        return pairs(vzip2q_f64(doubles(a), doubles(b)));
+    // The transposition's shuffles (SumsTemplate.h): low gets a0 b0 a1 b1 and high
+    // a2 b2 a3 b3; pairs<false> gives a0 a1 b0 b1, pairs<true> a2 a3 b2 b3.
+    static void interleave(Floats a, Floats b, Floats& low, Floats& high) {
+        low = vzip1q_f32(a, b);
+        high = vzip2q_f32(a, b);
     }
-    static float64x2_t doubles(Floats v) { return vreinterpretq_f64_f32(v); }
-    static Floats pairs(float64x2_t v) { return vreinterpretq_f32_f64(v); }
-    // a * b + c with one rounding (FMLA).
+    template <bool High> static Floats pairs(Floats a, Floats b) {
+        const float64x2_t a2 = vreinterpretq_f64_f32(a);
+        const float64x2_t b2 = vreinterpretq_f64_f32(b);
+        return vreinterpretq_f32_f64(High ? vzip2q_f64(a2, b2) : vzip1q_f64(a2, b2));
+    }
+    // a * b + c with one rounding (FMLA), in floats or in doubles.
     static Floats fusedStep(Floats a, Floats b, Floats c) { return vfmaq_f32(c, a, b); }
+    static Doubles fusedStep(Doubles a, Doubles b, Doubles c) { return vfmaq_f64(c, a, b); }
     // acc + row * taps[lane] with one rounding (FMLA by element); lane must fold to a
     // constant where this is inlined.
     static Floats fusedStepByLane(Floats acc, Floats row, Floats taps, int lane) {
@@ -56,7 +58,6 @@ struct Neon {
     // default rounding mode).
     static void narrow(float* p, Doubles v) { vst1_f32(p, vcvt_f32_f64(v)); }
     static Doubles broadcastDouble(double x) { return vdupq_n_f64(x); }
-    static Doubles fusedStepDouble(Doubles a, Doubles b, Doubles c) { return vfmaq_f64(c, a, b); }
     // Each double rounded to float and back: a running sum is a float after every term.
     static Doubles roundToFloat(Doubles v) { return vcvt_f64_f32(vcvt_f32_f64(v)); }
     // The x86 kernels need this hint to keep GCC from copying sums between registers; on
