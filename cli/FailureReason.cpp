@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kTagFloat = 3;
 constexpr uint32_t kTagExtensible = 0xFFFE;
-constexpr uint64_t kLargestImpulseBuffer = 0xFFFFFFFFu; // bytes, as the reader allows
 
 bool is(int error, std::errc code) {
     return error == static_cast<int>(code);
@@ -149,7 +148,7 @@ std::string failureReason(const char* errorText, const char* inputPath, const ch
             const uint64_t bytes = uint64_t{held} * impulse->channels * sizeof(float);
             if (impulse->frames == 0) {
                 reason = "l'impulso non contiene campioni";
-            } else if (bytes > kLargestImpulseBuffer) {
+            } else if (bytes > kLargestLoadBytes) {
                 reason = "l'impulso contiene " + italianCount(held) +
                          " frame, oltre i 4 GB di memoria ammessi";
             }

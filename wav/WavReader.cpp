@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
-constexpr uint32_t kLargestBuffer = 0xFFFFFFFFu; // bytes a loaded impulse may take
 
 // Bytes one frame takes in the stream: reading steps by the channel count, whatever
 // block align the file states.
@@ -250,7 +249,7 @@ float* WavReader::allocateFrames(WavReader* reader, uint32_t frames) {
         return nullptr;
     }
     const uint64_t bytes = static_cast<uint64_t>(reader->channels) * frames * sizeof(float);
-    if (bytes == 0 || bytes > kLargestBuffer || bytes > SIZE_MAX) {
+    if (bytes == 0 || bytes > kLargestLoadBytes || bytes > SIZE_MAX) {
         return nullptr;
     }
     return static_cast<float*>(malloc(static_cast<size_t>(bytes)));

@@ -8,6 +8,9 @@
 // pipe) says "the data runs to the end of the file".
 constexpr uint32_t kDataSizeToEndOfFile = 0xFFFFFFFFu;
 
+// The most bytes of floats a loaded buffer (allocateFrames, loadAll) may take.
+constexpr uint64_t kLargestLoadBytes = 0xFFFFFFFFu;
+
 // What a look at a file found, in the order open checks it: open takes a file only when
 // nothing is wrong, and diagnose says which rule refused one.
 enum WavProblem {

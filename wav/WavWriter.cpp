@@ -119,12 +119,11 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
     if (writer->failed) {
         return 0;
     }
-    // Frames are counted once converted; a conversion block, and the write block made of
-    // them, always ends on a frame boundary because 1024 is a multiple of the channel count.
+    // Frames are counted once converted; the write block always ends on a frame boundary
+    // because its size is a multiple of the channel count.
     uint64_t samples = static_cast<uint64_t>(frames) * writer->channels;
     while (samples > 0) {
-        const uint32_t room = static_cast<uint32_t>(kConversionBlock) -
-                              writer->pendingSamples % static_cast<uint32_t>(kConversionBlock);
+        const uint32_t room = kWriteBlockSamples - writer->pendingSamples;
         const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
         writer->saturatedSamples += encodeSamples(src, writer->block + 2 * writer->pendingSamples,
                                                   take, writer->saturationPeak);

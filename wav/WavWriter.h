@@ -13,8 +13,8 @@ constexpr uint64_t kWavHeaderBytes = 44;
 // How often, at most, the size fields are brought up to date while a file is written.
 constexpr uint64_t kHeaderUpdateMs = 1000;
 
-// Samples the writer gathers, converted, before handing them to the file in one write:
-// 32 conversion blocks (64 KiB). One write per conversion block would cost a system call
+// Samples the writer gathers, converted, before handing them to the file in one write
+// (64 KiB). One write per conversion block would cost a system call
 // per 2 KiB, a tenth of the time a whole job spends on its output.
 constexpr uint32_t kWriteBlockSamples = 32 * kConversionBlock;
 
@@ -31,8 +31,7 @@ struct WavWriter {
     uint64_t saturatedSamples; // samples so far that had to be clamped to 16 bits
     float saturationPeak;      // largest magnitude among them (1.0 = full scale); 0
                                // while there are none
-    uint8_t block[kWriteBlockSamples * 2]; // converted samples, 16-bit little-endian, filled one
-                                           // conversion block at a time
+    uint8_t block[kWriteBlockSamples * 2]; // converted samples, 16-bit little-endian
 
     // True when a file of `frames` frames of `channels` 16-bit samples fits the format: its
     // length, header included, stays within 32 bits (4 GiB - 1).
