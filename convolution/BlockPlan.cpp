@@ -75,11 +75,12 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     plan.tileRows = static_cast<uint32_t>(roundUp(plan.laneFrames, in.lanes));
     plan.tileStride = tileColumns(in.lanes, plan.laneFrames, plan.tileTaps);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
-    // A tile of the last piece reads at most lanes x S + lanes floats past the current
-    // block's N + B samples (its unused rows and columns); keep that inside the buffer.
+    // A tile of the last piece reads at most lanes x S + lanes floats past the block's
+    // N + B samples (its unused rows and columns). With two pieces or more that is less than
+    // a block, so it never reaches the block being read in meanwhile.
     plan.windowMargin = static_cast<uint64_t>(in.lanes) * (plan.laneFrames + 1);
-    const uint64_t n = in.impulseFrames;
-    plan.windowCapacity =
-        n + 2 * plan.blockFrames + plan.windowMargin + std::max<uint64_t>(n, plan.blockFrames);
+    const uint64_t reach = in.impulseFrames + plan.blockFrames + plan.windowMargin;
+    plan.windowRing = reach + 2 * plan.blockFrames;
+    plan.windowCapacity = plan.windowRing + reach;
     return plan;
 }

@@ -7,9 +7,11 @@
 // each tile the piece's window is transposed into a tile of tileRows x tileStride floats and
 // copied out into rowCount rows (SumKernels.h), which the sums then sweep.
 //
-// The window of input samples lives in one buffer per input channel: the current block's
-// N + B samples, then the next block's B (read ahead), then a margin that a transposition
-// may read but never uses, and room to slide forward before moving back to the start.
+// The window of input samples lives in one buffer per input channel, used as a ring of
+// windowRing floats: a block reads its N + B samples and a margin past them that a
+// transposition may read but never uses, while the two blocks after it are already in
+// place and the one after those is being read in. Each of the first N + B + margin floats
+// of the ring is also kept past its end, so every block's reads are one contiguous run.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +41,9 @@ struct BlockPlan {
     uint32_t tileRows;       // rows of a transposed tile: S rounded up to whole lanes
     uint32_t tileStride;     // floats per tile row: tileColumns for K taps
     uint32_t rowCount;       // rows of a full tile: S + K - 1
-    uint64_t windowMargin;   // floats past the block read ahead that a transposition may read
-    uint64_t windowCapacity; // floats per window buffer: N + 2B + margin + room to slide
+    uint64_t windowMargin;   // floats past a block's N + B that a transposition may read
+    uint64_t windowRing;     // the ring's length: N + 3B + margin
+    uint64_t windowCapacity; // floats per window buffer: the ring, then N + B + margin more
 };
 
 BlockPlan planBlocks(const BlockPlanInput& in);

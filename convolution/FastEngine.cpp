@@ -4,21 +4,28 @@
 //
 // Output frame f is sum over i of hr[i] * u[f + i], i = 0 ... N - 1 ascending, where hr is
 // the reversed impulse and u the input preceded by N silent frames (u[t] = x[t - N]), so
-// the window of a block starting at frame m0 is u[m0 ... m0 + B + N). The window lives in
-// one buffer per input channel and slides forward by a block at a time; it is moved back to
-// the buffer's start only when it reaches the end, so each block costs O(B) to slide.
+// the window of block b, whose first frame is bB, is u[bB ... bB + B + N). The input frames
+// go into a ring per input channel (BlockPlan.h) a block at a time: chunk c, input frames
+// cB ... cB + B - 1, is all that block c adds to block c - 1's window.
 //
-// The files are read and written while the block is being computed: during block b one
-// worker hands block b - 1 to the writer and one reads block b + 1's input frames, each as
-// soon as it has no piece of block b left to take. So no worker waits for the files, and the
-// output goes through two block buffers in turn. The frames read ahead enter the window
-// only once the block is done, so nothing a worker may read changes under it.
+// The work is one stream of tasks that the workers take in order, with no wait between
+// blocks: block b's pieces, then its file task, then block b + 1's pieces, and so on. A
+// worker that finishes early goes on to the next block while the others finish theirs. The
+// file task of block b writes block b - 1 and reads chunk b + 2. What each task waits for:
+//   - a piece of block b, for the file task of block b - 1: chunk b + 1, which its margin
+//     reads, is in place, and the output buffer it fills (the one of block b - 2) written;
+//   - the file task of block b, for block b - 1's pieces and file task: it writes block
+//     b - 1, and in order. Only block b's pieces can then be running, and chunk b + 2 is
+//     past everything they read.
+// Each task waits only for earlier tasks, so the earliest one unfinished can always go on.
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "convolution/BlockPlan.h"
 #include "convolution/WorkerPool.h"
@@ -90,42 +97,52 @@ struct Shape {
     BlockPlan plan;            // blocks, pieces and tiles
 };
 
-// The calling thread's file work during a block (worker 0 does it before its pieces).
+// The file work, done by whichever worker takes a block's file task; file tasks run one at
+// a time and in order.
 struct BlockFiles {
     WavReader* input;       // read ahead from here
-    WavWriter* writer;      // the previous block goes here
+    WavWriter* writer;      // finished blocks go here
     JobProgress* progress;  // done is stored before frames go to the writer
-    AlignedBuffer read;     // the next block's input frames as read, interleaved
-    uint32_t readCount;     // how many of them came from the input this block
-    const float* writeFrom; // the previous block's frames; null when there are none
-    uint32_t writeCount;    // how many of them belong to the output
-    bool readAhead;         // whether another block follows, to read its input now
+    StopCheck stop;         // looked at once per block
+    AlignedBuffer read;     // a chunk's input frames as read, interleaved
     bool writeFailed;       // the writer refused frames: nothing more is produced
     uint64_t framesRead;    // input frames read so far
     uint64_t framesWritten; // output frames handed to the writer so far
 };
 
 struct Engine {
-    Shape shape;                      // fixed for the call
-    unsigned workers;                 // threads computing, the caller included
-    AlignedBuffer rowFrom;            // plan.rowCount offsets: where each row is in a tile
-    AlignedBuffer splitTaps[2];       // a stereo impulse's channels, each made contiguous
-    AlignedBuffer window[2];          // per input channel: the sliding window of u
-    uint64_t windowStart;             // where u[blockStart] is in the window buffers
-    uint64_t blockStart;              // m0: the block's first output frame
-    AlignedBuffer outputBlocks[2];    // B output frames each, interleaved: block b uses b % 2
-    float* output;                    // where the current block's frames go
-    std::atomic<unsigned> nextTask;   // how many of the block's tasks have been taken
-    unsigned pieceOrder[kMostPieces]; // the block's pieces, most taps first
-    BlockFiles files;                 // the caller's share of each block
+    Shape shape;                    // fixed for the call
+    unsigned workers;               // threads computing, the caller included
+    uint64_t blocks;                // blocks worth computing: ceil((M + N) / B)
+    AlignedBuffer rowFrom;          // plan.rowCount offsets: where each row is in a tile
+    AlignedBuffer splitTaps[2];     // a stereo impulse's channels, each made contiguous
+    AlignedBuffer window[2];        // per input channel: the ring of u (BlockPlan.h)
+    AlignedBuffer outputBlocks[2];  // B output frames each, interleaved: block b uses b % 2
+    std::atomic<uint64_t> nextTask; // tasks taken so far: (pieces + 1) per block
+    // Set once by the file task that ends the stream: after the last block, or at a stop or
+    // a refused write. Tasks of later blocks are not run; the file task of this block is the
+    // last one, and writes the block before it.
+    std::atomic<uint64_t> endBlock;
+    std::atomic<uint64_t> filesDone;     // file tasks finished, in block order
+    std::atomic<unsigned> piecesDone[2]; // pieces of block b finished, in slot b % 2
+    BlockFiles files;                    // the file tasks' state
     WorkerScratch scratch[kMostWorkers];
 };
 
-// The taps a piece of the current block computes: [lo, hi).
-void tapRange(const Engine& e, unsigned piece, int64_t& lo, int64_t& hi) {
-    const Shape& s = e.shape;
+uint64_t blockStart(const Engine& e, uint64_t block) {
+    return block * e.shape.plan.blockFrames;
+}
+
+// Output frames of a block that belong to the output.
+uint32_t blockCount(const Engine& e, uint64_t block) {
+    const uint64_t total = e.shape.inputFrames + e.shape.impulseFrames;
+    return static_cast<uint32_t>(std::min(e.shape.plan.blockFrames, total - blockStart(e, block)));
+}
+
+// The taps piece `piece` of the block starting at frame `start` computes: [lo, hi).
+void tapRange(const Shape& s, uint64_t start, unsigned piece, int64_t& lo, int64_t& hi) {
     const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * s.plan.laneFrames;
-    const int64_t first = static_cast<int64_t>(e.blockStart + piece * pieceFrames);
+    const int64_t first = static_cast<int64_t>(start + piece * pieceFrames);
     const int64_t n = s.impulseFrames;
     lo = 0;
     hi = n;
@@ -140,24 +157,26 @@ void tapRange(const Engine& e, unsigned piece, int64_t& lo, int64_t& hi) {
     }
 }
 
-// Orders the block's pieces by the taps they compute, most first. Near the input's start
-// and end pieces differ; taken in this order, the last ones to finish are the short ones,
-// so no worker waits long for another at the end of the block.
-void orderPieces(Engine& e) {
-    const unsigned pieces = e.shape.plan.pieces;
+// The piece a block's task-th piece task computes: pieces are taken by the taps they
+// compute, most first. Near the input's start and end pieces differ; taken in this order,
+// the last ones to finish are the short ones, so the block after starts on time.
+unsigned pieceForTask(const Shape& s, uint64_t start, unsigned task) {
+    const unsigned pieces = s.plan.pieces;
     int64_t work[kMostPieces];
+    unsigned order[kMostPieces];
     for (unsigned p = 0; p < pieces; ++p) {
         int64_t lo = 0;
         int64_t hi = 0;
-        tapRange(e, p, lo, hi);
+        tapRange(s, start, p, lo, hi);
         work[p] = std::max<int64_t>(0, hi - lo);
         unsigned at = p; // insertion: stable, so equal pieces keep their order
-        while (at > 0 && work[e.pieceOrder[at - 1]] < work[p]) {
-            e.pieceOrder[at] = e.pieceOrder[at - 1];
+        while (at > 0 && work[order[at - 1]] < work[p]) {
+            order[at] = order[at - 1];
             --at;
         }
-        e.pieceOrder[at] = p;
+        order[at] = p;
     }
+    return order[task];
 }
 
 // A step of a piece: one tile of taps on one input channel.
@@ -168,29 +187,32 @@ struct PieceStep {
 };
 
 // Transposes a step's window into the worker's tile and returns the copy of its rows.
-RowCopy prepareStep(const Engine& e, uint64_t pieceOffset, const PieceStep& step,
+// `window` is u[first frame of the piece] in the step's channel.
+RowCopy prepareStep(const Engine& e, const float* const* windows, const PieceStep& step,
                     const WorkerScratch& scratch, float* rows) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
-    const float* window = floats(e.window[step.channel]) + e.windowStart + pieceOffset;
-    s.kernels->transpose(window + step.firstTap, plan.laneFrames, plan.tileRows,
+    s.kernels->transpose(windows[step.channel] + step.firstTap, plan.laneFrames, plan.tileRows,
                          tileColumns(s.lanes, plan.laneFrames, step.taps), floats(scratch.tile),
                          plan.tileStride);
     return RowCopy{floats(scratch.tile), static_cast<const uint32_t*>(e.rowFrom.data), rows, 0,
                    plan.laneFrames + step.taps - 1};
 }
 
-// One piece of the current block: lanes x S consecutive output frames, computed with the
-// worker's own scratch buffers. Its steps are the tiles of taps, each on every input channel;
-// the rows of each step are copied out while the kernels sum the step before.
-void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
+// One piece of a block: lanes x S consecutive output frames, computed with the worker's own
+// scratch buffers. Its steps are the tiles of taps, each on every input channel; the rows of
+// each step are copied out while the kernels sum the step before.
+void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch& scratch) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
     const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
     const uint64_t pieceOffset = piece * pieceFrames; // from the block's start
+    const uint64_t start = blockStart(e, block);
     int64_t lo = 0;
     int64_t hi = 0;
-    tapRange(e, piece, lo, hi);
+    tapRange(s, start, piece, lo, hi);
+    const uint64_t at = (start + pieceOffset) % plan.windowRing; // contiguous from here on
+    const float* windows[2] = {floats(e.window[0]) + at, floats(e.window[1]) + at};
     const size_t sumFloats = static_cast<size_t>(plan.laneFrames) * s.lanes;
     for (uint32_t p = 0; p < s.outputChannels; ++p) {
         memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
@@ -203,7 +225,7 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
                          static_cast<uint32_t>(k % s.inputChannels)};
     };
     if (steps > 0) {
-        RowCopy first = prepareStep(e, pieceOffset, stepAt(0), scratch, floats(scratch.rows[0]));
+        RowCopy first = prepareStep(e, windows, stepAt(0), scratch, floats(scratch.rows[0]));
         s.kernels->copyRows(first);
     }
     for (int64_t k = 0; k < steps; ++k) {
@@ -211,8 +233,8 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
         const float* rows = floats(scratch.rows[k % 2]);
         RowCopy next{};
         if (k + 1 < steps) {
-            next = prepareStep(e, pieceOffset, stepAt(k + 1), scratch,
-                               floats(scratch.rows[(k + 1) % 2]));
+            next =
+                prepareStep(e, windows, stepAt(k + 1), scratch, floats(scratch.rows[(k + 1) % 2]));
         }
         for (uint32_t p = 0; p < s.outputChannels; ++p) {
             if (s.passes[p].inputChannel == step.channel) {
@@ -223,7 +245,7 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
         s.kernels->copyRows(next); // what the kernels left
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
-    float* out = e.output + pieceOffset * s.outputChannels;
+    float* out = floats(e.outputBlocks[block % 2]) + pieceOffset * s.outputChannels;
     for (uint32_t p = 0; p < s.outputChannels; ++p) {
         const float* sums = floats(scratch.sums[p]);
         const uint32_t channel = s.passes[p].outputChannel;
@@ -237,30 +259,35 @@ void computePiece(Engine& e, unsigned piece, WorkerScratch& scratch) {
     }
 }
 
-// Reads the next block's input frames: input frames framesRead ... + B - 1, or fewer where
-// the input ends. What cannot be read comes back as silence.
-void readAhead(BlockFiles& f, const Shape& s) {
-    const uint64_t left = s.inputFrames - f.framesRead;
-    f.readCount = static_cast<uint32_t>(std::min<uint64_t>(left, s.plan.blockFrames));
-    if (f.readCount > 0) {
-        WavReader::readNextFrames(f.input, floats(f.read), f.readCount);
-        f.framesRead += f.readCount;
-    }
-}
-
-// Puts the frames last read into the window at windowOffset from the block's start, one
-// channel per buffer, and silence after them up to a whole block.
-void placeReadFrames(Engine& e, uint64_t windowOffset) {
+// Reads chunk `chunk` (input frames chunk x B ... + B - 1, or fewer where the input ends)
+// and puts it into the rings, one channel per ring, with silence after it up to a whole
+// block; what cannot be read is silence too.
+void readChunk(Engine& e, uint64_t chunk) {
     const Shape& s = e.shape;
-    const float* from = floats(e.files.read);
-    for (uint32_t c = 0; c < s.inputChannels; ++c) {
-        float* to = floats(e.window[c]) + e.windowStart + windowOffset;
-        for (uint32_t k = 0; k < e.files.readCount; ++k) {
-            to[k] = from[static_cast<size_t>(k) * s.inputChannels + c];
-        }
-        std::fill(to + e.files.readCount, to + s.plan.blockFrames, 0.0f);
+    const BlockPlan& plan = s.plan;
+    BlockFiles& f = e.files;
+    const uint64_t left = s.inputFrames - f.framesRead;
+    const auto count = static_cast<uint32_t>(std::min<uint64_t>(left, plan.blockFrames));
+    if (count > 0) {
+        WavReader::readNextFrames(f.input, floats(f.read), count);
+        f.framesRead += count;
     }
-    e.files.readCount = 0;
+    const float* from = floats(f.read);
+    const uint64_t reach = plan.windowCapacity - plan.windowRing; // kept twice in the ring
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        float* ring = floats(e.window[c]);
+        uint64_t at = (s.impulseFrames + blockStart(e, chunk)) % plan.windowRing;
+        for (uint64_t k = 0; k < plan.blockFrames; ++k) {
+            const float value = k < count ? from[k * s.inputChannels + c] : 0.0f;
+            ring[at] = value;
+            if (at < reach) {
+                ring[at + plan.windowRing] = value;
+            }
+            if (++at == plan.windowRing) {
+                at = 0;
+            }
+        }
+    }
 }
 
 // Hands finished frames to the writer, counting them first. false once the writer refuses.
@@ -273,59 +300,83 @@ bool writeBlock(BlockFiles& f, const float* frames, uint32_t count) {
     return true;
 }
 
-// A worker's share of a block: the block's pieces, largest first, then the file work (the
-// previous block out, the next block's input in), taken like pieces by whichever workers
-// run out of pieces first, so the files fill the time that would otherwise be spent waiting
-// at the end of the block for the slowest piece.
-void workerTask(void* context, unsigned worker) {
-    auto& e = *static_cast<Engine*>(context);
-    BlockFiles& f = e.files;
-    const unsigned pieces = e.shape.plan.pieces;
-    for (;;) {
-        const unsigned task = e.nextTask.fetch_add(1, std::memory_order_relaxed);
-        if (task < pieces) {
-            computePiece(e, e.pieceOrder[task], e.scratch[worker]);
-        } else if (task == pieces) {
-            if (f.writeFrom != nullptr && !writeBlock(f, f.writeFrom, f.writeCount)) {
-                f.writeFailed = true;
-            }
-        } else if (task == pieces + 1) {
-            if (f.readAhead) {
-                readAhead(f, e.shape);
-            }
-        } else {
-            return;
-        }
+// Waits until ready() holds: spinning first, since a running job's waits are short (another
+// worker finishing a piece), then sleeping a little at a time for the long ones (a stalled
+// output file, a core taken by another program).
+template <typename Ready> void waitUntil(Ready ready) {
+    if (spinUntil(ready, std::chrono::microseconds(500))) {
+        return;
+    }
+    auto pause = std::chrono::microseconds(20);
+    while (!ready()) {
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(1));
     }
 }
 
-// Moves on to the next block: the windows slide by one block, back to the buffers' start
-// when the next block, the one read ahead after it and the margin would overrun.
-void slideWindow(Engine& e) {
-    const BlockPlan& plan = e.shape.plan;
-    e.blockStart += plan.blockFrames;
-    e.windowStart += plan.blockFrames;
-    const uint64_t held = static_cast<uint64_t>(e.shape.impulseFrames) + plan.blockFrames;
-    if (e.windowStart + held + plan.blockFrames + plan.windowMargin > plan.windowCapacity) {
-        for (uint32_t c = 0; c < e.shape.inputChannels; ++c) {
-            float* window = floats(e.window[c]);
-            memmove(window, window + e.windowStart, static_cast<size_t>(held) * sizeof(float));
+// Block b's file task: writes block b - 1, then, unless the stream ends here, looks at the
+// stop request and reads chunk b + 2. It ends the stream after the last block, at a stop or
+// at a refused write. Called once the file task before it is done.
+void fileTask(Engine& e, uint64_t block) {
+    BlockFiles& f = e.files;
+    if (block > 0) {
+        std::atomic<unsigned>& before = e.piecesDone[(block - 1) % 2];
+        waitUntil([&] { return before.load(std::memory_order_acquire) == e.shape.plan.pieces; });
+        before.store(0, std::memory_order_relaxed); // for block b + 1, after this task
+        if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % 2]), blockCount(e, block - 1))) {
+            f.writeFailed = true;
+            e.endBlock.store(block, std::memory_order_relaxed);
         }
-        e.windowStart = 0;
+    }
+    if (block < e.endBlock.load(std::memory_order_relaxed)) {
+        if (block > 0 && stopRequested(f.stop)) {
+            e.endBlock.store(block, std::memory_order_relaxed); // block b - 1 was the last
+        } else {
+            readChunk(e, block + 2);
+        }
+    }
+    e.filesDone.store(block + 1, std::memory_order_release);
+}
+
+// A worker's share of the job: tasks in order, as many as it gets to (see the top of the
+// file), until the stream ends.
+void workerTask(void* context, unsigned worker) {
+    auto& e = *static_cast<Engine*>(context);
+    const unsigned pieces = e.shape.plan.pieces;
+    for (;;) {
+        const uint64_t task = e.nextTask.fetch_add(1, std::memory_order_relaxed);
+        const uint64_t block = task / (pieces + 1);
+        const auto inBlock = static_cast<unsigned>(task % (pieces + 1));
+        // Until the file task before this block is done, or the stream has ended before it.
+        waitUntil([&] {
+            const uint64_t end = e.endBlock.load(std::memory_order_relaxed);
+            return e.filesDone.load(std::memory_order_acquire) >= std::min(block, end + 1);
+        });
+        const uint64_t end = e.endBlock.load(std::memory_order_relaxed);
+        if (block > end) {
+            return;
+        }
+        if (inBlock == pieces) {
+            fileTask(e, block);
+        } else if (block < end) {
+            computePiece(e, block, pieceForTask(e.shape, blockStart(e, block), inBlock),
+                         e.scratch[worker]);
+            e.piecesDone[block % 2].fetch_add(1, std::memory_order_release);
+        }
     }
 }
 
 // The output's frames after the last one any input frame reaches: silence, written a block
 // at a time from an output buffer (all blocks are written by now), looking at the stop
 // request between blocks.
-ConvolveResult writeSilence(Engine& e, StopCheck stop) {
+ConvolveResult writeSilence(Engine& e) {
     BlockFiles& f = e.files;
     const uint64_t blockFrames = e.shape.plan.blockFrames;
     AlignedBuffer& spare = e.outputBlocks[0];
     memset(spare.data, 0,
            static_cast<size_t>(blockFrames) * e.shape.outputChannels * sizeof(float));
     while (f.framesWritten < e.shape.outputFrames) {
-        if (stopRequested(stop)) {
+        if (stopRequested(f.stop)) {
             return convolveStopped;
         }
         const uint64_t count = std::min(blockFrames, e.shape.outputFrames - f.framesWritten);
@@ -336,45 +387,21 @@ ConvolveResult writeSilence(Engine& e, StopCheck stop) {
     return convolveCompleted;
 }
 
-ConvolveResult runBlocks(Engine& e, WorkerPool* pool, StopCheck stop) {
-    const BlockPlan& plan = e.shape.plan;
-    BlockFiles& f = e.files;
-    const uint64_t n = e.shape.impulseFrames;
-    const uint64_t totalFrames = e.shape.inputFrames + n; // the frames worth computing
-    startProgress(*f.progress, progressCount(e.shape.outputFrames));
-    readAhead(f, e.shape); // the first block's own input frames
-    placeReadFrames(e, n);
-    uint64_t computed = 0; // output frames computed, in whole blocks
-    uint32_t count = 0;    // frames of the last computed block that belong to the output
-    for (uint64_t block = 0;; ++block) {
-        f.writeFrom = block == 0 ? nullptr : e.output;
-        f.writeCount = count;
-        e.output = floats(e.outputBlocks[block % 2]);
-        count = static_cast<uint32_t>(std::min<uint64_t>(plan.blockFrames, totalFrames - computed));
-        f.readAhead = computed + count < totalFrames;
-        orderPieces(e);
-        e.nextTask.store(0, std::memory_order_relaxed); // published by the pool's release
-        runOnAllWorkers(pool);
-        if (f.writeFailed) {
-            return convolveWriteFailed;
-        }
-        computed += count;
-        if (computed == totalFrames) {
-            break;
-        }
-        placeReadFrames(e, n + plan.blockFrames);
-        slideWindow(e);
-        if (stopRequested(stop)) {
-            break; // the frames computed so far still go to the file
-        }
-    }
-    if (!writeBlock(f, e.output, count)) {
+ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
+    const uint64_t totalFrames = e.shape.inputFrames + e.shape.impulseFrames;
+    e.blocks = (totalFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
+    startProgress(*e.files.progress, progressCount(e.shape.outputFrames));
+    readChunk(e, 0); // the first two chunks: block 0's frames and the ones its margin reads
+    readChunk(e, 1);
+    e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the pool's start
+    runOnAllWorkers(pool);
+    if (e.files.writeFailed) {
         return convolveWriteFailed;
     }
-    if (computed < totalFrames) {
-        return convolveStopped;
+    if (e.endBlock.load(std::memory_order_relaxed) < e.blocks) {
+        return convolveStopped; // the frames computed so far went to the file
     }
-    return writeSilence(e, stop);
+    return writeSilence(e);
 }
 
 bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels) {
@@ -474,6 +501,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     e.files.input = input;
     e.files.writer = output;
     e.files.progress = &progress;
+    e.files.stop = stop;
     const uint64_t totalFrames = s.inputFrames + impulseFrames;
 
     unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
@@ -499,7 +527,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
 
     ConvolveResult result = convolveOutOfMemory;
     if (allocateEngine(e, reversedImpulse, impulseChannels)) {
-        result = runBlocks(e, pool, stop);
+        result = runBlocks(e, pool);
     }
     stopWorkerPool(pool);
     releaseEngine(e);

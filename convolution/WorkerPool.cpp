@@ -1,7 +1,5 @@
 #include "convolution/WorkerPool.h"
 
-#include "convolution/CpuFeatures.h"
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,13 +10,10 @@
 
 namespace {
 
-// How long a waiting thread watches a shared counter before it goes to sleep. A block's
-// hand-over is short (tens of microseconds: the workers finish within a piece of each other,
-// then the caller moves the window), so a spin this long catches nearly all of them, and the
-// sleep and wake-up of a futex, 50 to 100 microseconds on a busy machine and paid at every
-// block, are left to the long waits (a stalled file, a stopped job).
+// How long a waiting thread watches a shared counter before it goes to sleep. The engine
+// waits here only at the start and end of a job, and a spin this long catches a helper
+// that is still busy with its last task; longer waits (a stalled file) sleep.
 constexpr std::chrono::microseconds kSpinTime{500};
-constexpr int kChecksPerClockRead = 64; // the clock costs more than a look at the counter
 
 } // namespace
 
@@ -40,15 +35,9 @@ namespace {
 // Spins, then sleeps on `sleeper`, until ready() holds.
 template <typename Ready>
 void waitFor(WorkerPool* pool, std::condition_variable& sleeper, Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + kSpinTime;
-    do {
-        for (int i = 0; i < kChecksPerClockRead; ++i) {
-            if (ready()) {
-                return;
-            }
-            relaxWhileSpinning();
-        }
-    } while (std::chrono::steady_clock::now() < until);
+    if (spinUntil(ready, kSpinTime)) {
+        return;
+    }
     std::unique_lock<std::mutex> hold(pool->lock);
     sleeper.wait(hold, ready);
 }

@@ -97,15 +97,17 @@ TEST(BlockPlan, HoldsItsRulesForEveryShape) {
         ASSERT_GE(plan.tileRows, plan.laneFrames) << what;
         ASSERT_EQ(plan.tileStride, tileColumns(s.lanes, plan.laneFrames, plan.tileTaps)) << what;
         ASSERT_EQ(plan.rowCount, plan.laneFrames + plan.tileTaps - 1) << what;
-        // The block, the one read ahead and every transposition's reads fit in the buffer
-        // wherever the window stands before it must move back (see slideWindow).
-        const uint64_t held = s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin;
-        ASSERT_LE(held, plan.windowCapacity) << what;
-        ASSERT_LT(furthestRead(s, plan), s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin)
-            << what;
-        // Room to slide: the window moves back at most once every max(N, B) / B blocks.
-        ASSERT_GE(plan.windowCapacity - held, std::max<uint64_t>(s.impulseFrames, plan.blockFrames))
-            << what;
+        // Every transposition reads within the block's N + B and the margin, so from any
+        // place in the ring its reads are one run inside the buffer. The ring holds the
+        // running block, the chunk after it and the one being read in meanwhile, which the
+        // margin never reaches when pieces run side by side.
+        const uint64_t reach = s.impulseFrames + plan.blockFrames + plan.windowMargin;
+        ASSERT_LT(furthestRead(s, plan), reach) << what;
+        ASSERT_EQ(plan.windowCapacity - plan.windowRing, reach) << what;
+        ASSERT_GE(plan.windowRing, s.impulseFrames + 3 * plan.blockFrames) << what;
+        if (plan.pieces >= 2) {
+            ASSERT_LE(plan.windowMargin, plan.blockFrames) << what;
+        }
         // A block stays short enough for a prompt stop wherever S need not go below 1.
         const double blockMs = static_cast<double>(plan.pieces) / s.workers * s.lanes *
                                plan.laneFrames * s.impulseFrames * s.passes / s.termsPerMs;
