@@ -18,6 +18,9 @@ constexpr uint64_t kLargestBlockFrames = uint64_t{1} << 17;
 // Taps per tile: every register block of sums sweeps the tile's rows (S + K of 64 bytes with
 // AVX-512, about 130 KiB) from the second-level cache; twice as many measured slower.
 constexpr uint32_t kDefaultTileTaps = 2048;
+// Columns per panel of the transposed window, at least: each panel row carries `lanes`
+// columns of the next panel as well, which costs less the wider the panel.
+constexpr uint64_t kPanelColumns = 64;
 
 uint64_t roundUp(uint64_t value, uint64_t step) {
     return (value + step - 1) / step * step;
@@ -55,11 +58,6 @@ void chooseSplit(const BlockPlanInput& in, uint64_t& laneFrames, unsigned& piece
 
 } // namespace
 
-uint32_t tileColumns(uint32_t lanes, uint32_t laneFrames, uint32_t taps) {
-    const uint64_t columns = lanes + (static_cast<uint64_t>(taps) + laneFrames - 2) / laneFrames;
-    return static_cast<uint32_t>(roundUp(columns, lanes));
-}
-
 BlockPlan planBlocks(const BlockPlanInput& in) {
     BlockPlan plan{};
     uint64_t laneFrames = 0;
@@ -73,14 +71,24 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     plan.tileTaps = std::min(taps, in.impulseFrames);
     plan.blockFrames = static_cast<uint64_t>(plan.pieces) * in.lanes * plan.laneFrames;
     plan.tileRows = static_cast<uint32_t>(roundUp(plan.laneFrames, in.lanes));
-    plan.tileStride = tileColumns(in.lanes, plan.laneFrames, plan.tileTaps);
+    // The last piece's last row ends at window sample B + N - 2, in column (B + N - 2) div S.
+    const uint64_t n = in.impulseFrames;
+    const uint64_t blockColumns = plan.blockFrames / plan.laneFrames;
+    plan.tileColumns = static_cast<uint32_t>(
+        roundUp((plan.blockFrames + n - 2) / plan.laneFrames + 1, blockColumns));
+    plan.panelColumns = static_cast<uint32_t>(roundUp(kPanelColumns, blockColumns));
+    plan.panelStride = plan.panelColumns + in.lanes;
+    plan.panelFloats = static_cast<uint64_t>(plan.tileRows) * plan.panelStride;
+    // A block's columns and the ones its file task adds start anywhere in a panel.
+    plan.ringPanels =
+        static_cast<uint32_t>((plan.tileColumns + plan.panelColumns - 1) / plan.panelColumns + 1);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
-    // A tile of the last piece reads at most lanes x S + lanes floats past the block's
-    // N + B samples (its unused rows and columns). With two pieces or more that is less than
-    // a block, so it never reaches the block being read in meanwhile.
-    plan.windowMargin = static_cast<uint64_t>(in.lanes) * (plan.laneFrames + 1);
-    const uint64_t reach = in.impulseFrames + plan.blockFrames + plan.windowMargin;
-    plan.windowRing = reach + 2 * plan.blockFrames;
-    plan.windowCapacity = plan.windowRing + reach;
+    plan.rowOffsets =
+        static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + n + plan.laneFrames);
+    // A block's columns are whole once the chunk after the block is in (tileColumns x S <=
+    // N + 2B), and its new panel is transposed just after the chunk after that came in: the
+    // ring holds that much and the rows past S the transposition reads but never uses.
+    plan.windowRing = n + 3 * plan.blockFrames + plan.tileRows;
+    plan.windowCapacity = 2 * plan.windowRing;
     return plan;
 }

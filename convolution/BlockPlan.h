@@ -1,17 +1,26 @@
 // How the fast engine cuts a job into blocks, pieces and tiles, as a pure function of the
 // job's shape and the kernels' layout, so that its rules can be checked without any file.
 //
-// A block is B consecutive output frames, computed by all workers at once and then written.
-// It is cut into pieces of lanes x S frames (lane l of a piece computes S consecutive
-// frames); a worker takes a piece at a time. The taps are swept in tiles of at most K: for
-// each tile the piece's window is transposed into a tile of tileRows x tileStride floats and
-// copied out into rowCount rows (SumKernels.h), which the sums then sweep.
+// A block is B consecutive output frames, computed by all workers and then written. It is
+// cut into pieces of lanes x S frames (lane l of a piece computes S consecutive frames); a
+// worker takes a piece at a time. The window of block b, N + B samples from its first frame
+// on, is held transposed per input channel: row r, column c holds window sample c x S + r,
+// for tileColumns columns. The taps are swept in tiles of at most K; for each, the kernels'
+// rowCount rows are copied out of the transposed window (SumKernels.h): row k of the
+// piece's taps from i0 on is row (i0 + k) mod S from column (i0 + k) div S + piece x lanes
+// on, `lanes` columns.
 //
-// The window of input samples lives in one buffer per input channel, used as a ring of
-// windowRing floats: a block reads its N + B samples and a margin past them that a
-// transposition may read but never uses, while the two blocks after it are already in
-// place and the one after those is being read in. Each of the first N + B + margin floats
-// of the ring is also kept past its end, so every block's reads are one contiguous run.
+// The window of block b + 1 is that of block b moved on by B = pieces x lanes x S samples,
+// B / S whole columns, so the columns are kept once, in a ring, and each block transposes
+// only the B / S columns it adds. The ring is made of panels of panelColumns columns (a
+// multiple of B / S) that hold their rows one after the other, each row followed by the
+// first `lanes` columns of the next panel: a row copy is then one run, and a tile's copies
+// stay within a panel or two. The ring keeps all its panels twice, so a block's panels are
+// always consecutive.
+//
+// The input samples themselves go through a ring of windowRing floats per input channel,
+// also kept twice: a block's new panel is transposed once the two chunks after the block
+// are in, when all its samples are.
 #pragma once
 
 #include <cstdint>
@@ -34,20 +43,20 @@ struct BlockPlanInput {
 };
 
 struct BlockPlan {
-    uint32_t laneFrames;     // S: frames per lane in a piece; at least 1
-    uint32_t tileTaps;       // K: most taps in one tile; 1 ... N
-    unsigned pieces;         // pieces per block: one or kPiecesPerWorker per worker
-    uint64_t blockFrames;    // B = pieces x lanes x S
-    uint32_t tileRows;       // rows of a transposed tile: S rounded up to whole lanes
-    uint32_t tileStride;     // floats per tile row: tileColumns for K taps
-    uint32_t rowCount;       // rows of a full tile: S + K - 1
-    uint64_t windowMargin;   // floats past a block's N + B that a transposition may read
-    uint64_t windowRing;     // the ring's length: N + 3B + margin
-    uint64_t windowCapacity; // floats per window buffer: the ring, then N + B + margin more
+    uint32_t laneFrames;   // S: frames per lane in a piece; at least 1
+    uint32_t tileTaps;     // K: most taps in one tile; 1 ... N
+    unsigned pieces;       // pieces per block: one or kPiecesPerWorker per worker
+    uint64_t blockFrames;  // B = pieces x lanes x S
+    uint32_t tileRows;     // rows of the transposed window: S rounded up to whole lanes
+    uint32_t tileColumns;  // columns of one block's window, a multiple of B / S
+    uint32_t panelColumns; // columns per panel: a multiple of B / S, at least kPanelColumns
+    uint32_t panelStride;  // floats per panel row: panelColumns, then `lanes` more
+    uint64_t panelFloats;  // floats per panel: tileRows x panelStride
+    uint32_t ringPanels;   // panels in the ring: enough for a block's columns and B / S more
+    uint32_t rowCount;     // rows the kernels take in a full tile: S + K - 1
+    uint32_t rowOffsets; // rows a piece can copy, from its panel's start: panelColumns x S + N + S
+    uint64_t windowRing; // input samples per ring: N + 3B + tileRows
+    uint64_t windowCapacity; // floats per input ring buffer: the ring twice
 };
 
 BlockPlan planBlocks(const BlockPlanInput& in);
-
-// Columns a tile of `taps` taps needs, rounded up to whole lanes: row r of the piece is
-// columns r div S ... r div S + lanes - 1 of tile row r mod S, for r < S + taps - 1.
-uint32_t tileColumns(uint32_t lanes, uint32_t laneFrames, uint32_t taps);

@@ -6,17 +6,22 @@
 // the reversed impulse and u the input preceded by N silent frames (u[t] = x[t - N]), so
 // the window of block b, whose first frame is bB, is u[bB ... bB + B + N). The input frames
 // go into a ring per input channel (BlockPlan.h) a block at a time: chunk c, input frames
-// cB ... cB + B - 1, is all that block c adds to block c - 1's window.
+// cB ... cB + B - 1, is all that block c adds to block c - 1's window. The window is held
+// transposed per input channel, in a ring of panels of columns (BlockPlan.h): before a
+// block's pieces start, the B / S columns it adds are transposed, and the pieces copy their
+// kernels' rows out of the block's panels.
 //
 // The work is one stream of tasks that the workers take in order, with no wait between
 // blocks: block b's pieces, then its file task, then block b + 1's pieces, and so on. A
 // worker that finishes early goes on to the next block while the others finish theirs. The
-// file task of block b writes block b - 1 and reads chunk b + 2. What each task waits for:
-//   - a piece of block b, for the file task of block b - 1: chunk b + 1, which its margin
-//     reads, is in place, and the output buffer it fills (the one of block b - 2) written;
+// file task of block b writes block b - 1, reads chunk b + 2 and transposes block b + 1's
+// new columns (whole columns: the last ones reach into chunk b + 2). What each task waits
+// for:
+//   - a piece of block b, for the file task of block b - 1: its panels are in place, and
+//     the output buffer it fills (the one of block b - 2) written;
 //   - the file task of block b, for block b - 1's pieces and file task: it writes block
-//     b - 1, and in order. Only block b's pieces can then be running, and chunk b + 2 is
-//     past everything they read.
+//     b - 1, in order, and then columns past block b's, where only block b - 1's were.
+//     Only block b's pieces can be running then.
 // Each task waits only for earlier tasks, so the earliest one unfinished can always go on.
 #include "convolution/FastEngine.h"
 
@@ -76,7 +81,6 @@ struct ChannelPass {
 
 // What one worker computes with: its own tile, rows and running sums, on its own cache lines.
 struct WorkerScratch {
-    AlignedBuffer tile;    // the transposed window of one tile: tileRows x tileStride floats
     AlignedBuffer rows[2]; // the kernels' rows, rowCount x lanes floats: one set being summed,
                            // the other being copied out of the tile for the next step
     AlignedBuffer sums[2]; // running sums per pass: S rows of `lanes` floats
@@ -114,14 +118,15 @@ struct Engine {
     Shape shape;                    // fixed for the call
     unsigned workers;               // threads computing, the caller included
     uint64_t blocks;                // blocks worth computing: ceil((M + N) / B)
-    AlignedBuffer rowFrom;          // plan.rowCount offsets: where each row is in a tile
+    AlignedBuffer rowFrom;          // plan.rowOffsets offsets: the row of window sample x
     AlignedBuffer splitTaps[2];     // a stereo impulse's channels, each made contiguous
     AlignedBuffer window[2];        // per input channel: the ring of u (BlockPlan.h)
+    AlignedBuffer panels[2];        // per input channel: the window transposed, a ring of panels
     AlignedBuffer outputBlocks[2];  // B output frames each, interleaved: block b uses b % 2
     std::atomic<uint64_t> nextTask; // tasks taken so far: (pieces + 1) per block
-    // Set once by the file task that ends the stream: after the last block, or at a stop or
-    // a refused write. Tasks of later blocks are not run; the file task of this block is the
-    // last one, and writes the block before it.
+    // The blocks to compute: all of them, until a file task lowers it at a stop or a refused
+    // write. Tasks of later blocks are not run; the file task of this block is the last one,
+    // and writes the block before it.
     std::atomic<uint64_t> endBlock;
     std::atomic<uint64_t> filesDone;     // file tasks finished, in block order
     std::atomic<unsigned> piecesDone[2]; // pieces of block b finished, in slot b % 2
@@ -186,16 +191,25 @@ struct PieceStep {
     uint32_t channel; // input channel
 };
 
-// Transposes a step's window into the worker's tile and returns the copy of its rows.
-// `window` is u[first frame of the piece] in the step's channel.
-RowCopy prepareStep(const Engine& e, const float* const* windows, const PieceStep& step,
-                    const WorkerScratch& scratch, float* rows) {
-    const Shape& s = e.shape;
-    const BlockPlan& plan = s.plan;
-    s.kernels->transpose(windows[step.channel] + step.firstTap, plan.laneFrames, plan.tileRows,
-                         tileColumns(s.lanes, plan.laneFrames, step.taps), floats(scratch.tile),
-                         plan.tileStride);
-    return RowCopy{floats(scratch.tile), static_cast<const uint32_t*>(e.rowFrom.data), rows, 0,
+// Block `block`'s first column is column (block mod m) x B / S of ring panel
+// firstPanel(block), m the blocks per panel.
+uint64_t firstPanel(const Engine& e, uint64_t block) {
+    const BlockPlan& plan = e.shape.plan;
+    const uint64_t blocksPerPanel = plan.panelColumns / (plan.blockFrames / plan.laneFrames);
+    return block / blocksPerPanel % plan.ringPanels;
+}
+
+// The copy of a step's rows out of the block's panels.
+RowCopy stepRows(const Engine& e, uint64_t block, unsigned piece, const PieceStep& step,
+                 float* rows) {
+    const BlockPlan& plan = e.shape.plan;
+    const uint64_t blocksPerPanel = plan.panelColumns / (plan.blockFrames / plan.laneFrames);
+    const float* panels = floats(e.panels[step.channel]) + firstPanel(e, block) * plan.panelFloats;
+    // Window samples from the first panel's start: the rows' offsets are kept for those.
+    const uint64_t sample = block % blocksPerPanel * plan.blockFrames +
+                            static_cast<uint64_t>(piece) * e.shape.lanes * plan.laneFrames +
+                            static_cast<uint64_t>(step.firstTap);
+    return RowCopy{panels, static_cast<const uint32_t*>(e.rowFrom.data) + sample, rows, 0,
                    plan.laneFrames + step.taps - 1};
 }
 
@@ -211,8 +225,6 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
     int64_t lo = 0;
     int64_t hi = 0;
     tapRange(s, start, piece, lo, hi);
-    const uint64_t at = (start + pieceOffset) % plan.windowRing; // contiguous from here on
-    const float* windows[2] = {floats(e.window[0]) + at, floats(e.window[1]) + at};
     const size_t sumFloats = static_cast<size_t>(plan.laneFrames) * s.lanes;
     for (uint32_t p = 0; p < s.outputChannels; ++p) {
         memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
@@ -225,7 +237,7 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
                          static_cast<uint32_t>(k % s.inputChannels)};
     };
     if (steps > 0) {
-        RowCopy first = prepareStep(e, windows, stepAt(0), scratch, floats(scratch.rows[0]));
+        RowCopy first = stepRows(e, block, piece, stepAt(0), floats(scratch.rows[0]));
         s.kernels->copyRows(first);
     }
     for (int64_t k = 0; k < steps; ++k) {
@@ -233,8 +245,7 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
         const float* rows = floats(scratch.rows[k % 2]);
         RowCopy next{};
         if (k + 1 < steps) {
-            next =
-                prepareStep(e, windows, stepAt(k + 1), scratch, floats(scratch.rows[(k + 1) % 2]));
+            next = stepRows(e, block, piece, stepAt(k + 1), floats(scratch.rows[(k + 1) % 2]));
         }
         for (uint32_t p = 0; p < s.outputChannels; ++p) {
             if (s.passes[p].inputChannel == step.channel) {
@@ -273,20 +284,46 @@ void readChunk(Engine& e, uint64_t chunk) {
         f.framesRead += count;
     }
     const float* from = floats(f.read);
-    const uint64_t reach = plan.windowCapacity - plan.windowRing; // kept twice in the ring
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         float* ring = floats(e.window[c]);
         uint64_t at = (s.impulseFrames + blockStart(e, chunk)) % plan.windowRing;
         for (uint64_t k = 0; k < plan.blockFrames; ++k) {
             const float value = k < count ? from[k * s.inputChannels + c] : 0.0f;
-            ring[at] = value;
-            if (at < reach) {
-                ring[at + plan.windowRing] = value;
-            }
+            ring[at] = value; // and again past the ring's end
+            ring[at + plan.windowRing] = value;
             if (++at == plan.windowRing) {
                 at = 0;
             }
         }
+    }
+}
+
+// Transposes `count` columns, samples column x S ... (the chunks are in the rings), into
+// ring panel `panel` from its column `at` on, and into the ring's second copy of it.
+void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, uint32_t at) {
+    const Shape& s = e.shape;
+    const BlockPlan& plan = s.plan;
+    const uint64_t sample = column * plan.laneFrames % plan.windowRing;
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        for (uint64_t copy : {panel, panel + plan.ringPanels}) {
+            s.kernels->transpose(floats(e.window[c]) + sample, plan.laneFrames, plan.tileRows,
+                                 count, floats(e.panels[c]) + copy * plan.panelFloats + at,
+                                 plan.panelStride);
+        }
+    }
+}
+
+// Transposes the B / S columns from column `column` on (samples column x S ... of u) into
+// their panel, and the first `lanes` columns of a panel also after the panel before it.
+void transposeColumns(Engine& e, uint64_t column) {
+    const BlockPlan& plan = e.shape.plan;
+    const auto blockColumns = static_cast<uint32_t>(plan.blockFrames / plan.laneFrames);
+    const uint64_t panel = column / plan.panelColumns % plan.ringPanels;
+    const auto at = static_cast<uint32_t>(column % plan.panelColumns);
+    transposeInto(e, column, blockColumns, panel, at);
+    if (at == 0 && column > 0) {
+        transposeInto(e, column, e.shape.lanes, (panel + plan.ringPanels - 1) % plan.ringPanels,
+                      plan.panelColumns);
     }
 }
 
@@ -315,8 +352,9 @@ template <typename Ready> void waitUntil(Ready ready) {
 }
 
 // Block b's file task: writes block b - 1, then, unless the stream ends here, looks at the
-// stop request and reads chunk b + 2. It ends the stream after the last block, at a stop or
-// at a refused write. Called once the file task before it is done.
+// stop request, reads chunk b + 2 and transposes block b + 1's new columns. It ends the stream
+// after the last block, at a stop or at a refused write. Called once the file task before it is
+// done.
 void fileTask(Engine& e, uint64_t block) {
     BlockFiles& f = e.files;
     if (block > 0) {
@@ -331,8 +369,11 @@ void fileTask(Engine& e, uint64_t block) {
     if (block < e.endBlock.load(std::memory_order_relaxed)) {
         if (block > 0 && stopRequested(f.stop)) {
             e.endBlock.store(block, std::memory_order_relaxed); // block b - 1 was the last
-        } else {
+        } else if (block + 1 < e.blocks) {
             readChunk(e, block + 2);
+            // Block b + 1's last B / S columns, past all of block b's.
+            const BlockPlan& plan = e.shape.plan;
+            transposeColumns(e, block * (plan.blockFrames / plan.laneFrames) + plan.tileColumns);
         }
     }
     e.filesDone.store(block + 1, std::memory_order_release);
@@ -391,8 +432,13 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     const uint64_t totalFrames = e.shape.inputFrames + e.shape.impulseFrames;
     e.blocks = (totalFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
     startProgress(*e.files.progress, progressCount(e.shape.outputFrames));
-    readChunk(e, 0); // the first two chunks: block 0's frames and the ones its margin reads
+    readChunk(e, 0);
     readChunk(e, 1);
+    const BlockPlan& plan = e.shape.plan;
+    for (uint64_t column = 0; column < plan.tileColumns;
+         column += plan.blockFrames / plan.laneFrames) {
+        transposeColumns(e, column);
+    }
     e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the pool's start
     runOnAllWorkers(pool);
     if (e.files.writeFailed) {
@@ -415,19 +461,26 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     if (!allocateAligned(e.files.read, plan.blockFrames * s.inputChannels, sizeof(float)) ||
         !allocateAligned(e.outputBlocks[0], plan.blockFrames * s.outputChannels, sizeof(float)) ||
         !allocateAligned(e.outputBlocks[1], plan.blockFrames * s.outputChannels, sizeof(float)) ||
-        !allocateAligned(e.rowFrom, plan.rowCount, sizeof(uint32_t))) {
+        !allocateAligned(e.rowFrom, plan.rowOffsets, sizeof(uint32_t))) {
         return false;
     }
     auto* rowFrom = static_cast<uint32_t*>(e.rowFrom.data);
-    for (uint32_t r = 0; r < plan.rowCount; ++r) {
-        // Row r is tile row r mod S from column r div S on.
-        rowFrom[r] = (r % plan.laneFrames) * plan.tileStride + r / plan.laneFrames;
+    for (uint32_t x = 0; x < plan.rowOffsets; ++x) {
+        // Sample x from a panel's start: row x mod S, column x div S.
+        const uint64_t column = x / plan.laneFrames;
+        rowFrom[x] = static_cast<uint32_t>(column / plan.panelColumns * plan.panelFloats +
+                                           x % plan.laneFrames * plan.panelStride +
+                                           column % plan.panelColumns);
     }
-    const uint64_t tileFloats = static_cast<uint64_t>(plan.tileRows) * plan.tileStride;
+    const uint64_t panelCount = 2 * uint64_t{plan.ringPanels};
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        if (!allocateAligned(e.panels[c], panelCount * plan.panelFloats, sizeof(float))) {
+            return false;
+        }
+    }
     for (unsigned w = 0; w < e.workers; ++w) {
         WorkerScratch& scratch = e.scratch[w];
-        if (!allocateAligned(scratch.tile, tileFloats, sizeof(float)) ||
-            !allocateAligned(scratch.rows[0], static_cast<uint64_t>(plan.rowCount) * s.lanes,
+        if (!allocateAligned(scratch.rows[0], static_cast<uint64_t>(plan.rowCount) * s.lanes,
                              sizeof(float)) ||
             !allocateAligned(scratch.rows[1], static_cast<uint64_t>(plan.rowCount) * s.lanes,
                              sizeof(float))) {
@@ -466,6 +519,9 @@ void releaseEngine(Engine& e) {
     for (AlignedBuffer& b : e.window) {
         releaseAligned(b);
     }
+    for (AlignedBuffer& b : e.panels) {
+        releaseAligned(b);
+    }
     for (AlignedBuffer& b : e.splitTaps) {
         releaseAligned(b);
     }
@@ -474,7 +530,6 @@ void releaseEngine(Engine& e) {
     releaseAligned(e.outputBlocks[0]);
     releaseAligned(e.outputBlocks[1]);
     for (WorkerScratch& scratch : e.scratch) {
-        releaseAligned(scratch.tile);
         releaseAligned(scratch.rows[0]);
         releaseAligned(scratch.rows[1]);
         releaseAligned(scratch.sums[0]);

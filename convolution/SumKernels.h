@@ -10,12 +10,12 @@
 //
 // Rows r and r + S hold the same samples, one lane apart, so a tile of K taps repeats every
 // sample about K / S times. Transposing straight into rows would pay a full lanes x lanes
-// shuffle for each of them. The window is instead transposed once into a small "tile" of S
-// rows, where tile row r', column c holds v[c * S + r'], each sample stored once; row r is
-// then the `lanes` consecutive floats at tile row r mod S, column r div S, and is copied out
-// with one unaligned load and one aligned store, no shuffle at all. Those copies are made
-// while the kernels sum the tile before (RowCopy), on load and store ports the
-// multiply-adds leave idle, so they cost next to nothing.
+// shuffle for each of them. The window is instead transposed once into a "tile" of S rows,
+// where tile row r', column c holds v[c * S + r'], each sample stored once (BlockPlan.h has
+// how the driver lays it out); row r is then the `lanes` floats from tile row r mod S,
+// column r div S on, and is copied out with one unaligned load and one aligned store, no
+// shuffle at all. Those copies are made while the kernels sum the tile before (RowCopy), on
+// load and store ports the multiply-adds leave idle, so they cost next to nothing.
 #pragma once
 
 #include <cstddef>

@@ -51,21 +51,35 @@ BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0
                                      s.workers, s.totalFrames, laneFrames, tileTaps});
 }
 
-// The furthest window float a transposition reads, from the block's first window float:
-// every piece, every tile (the last one shorter), tileColumns(taps) columns of stride S
-// and tileRows rows.
-uint64_t furthestRead(const Shape& s, const BlockPlan& plan) {
-    uint64_t furthest = 0;
-    const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
-    const uint64_t lastPiece = pieceFrames * (plan.pieces - 1);
-    for (uint64_t i0 = 0; i0 < s.impulseFrames; i0 += plan.tileTaps) {
-        const uint32_t taps =
-            static_cast<uint32_t>(std::min<uint64_t>(plan.tileTaps, s.impulseFrames - i0));
-        const uint64_t columns = tileColumns(s.lanes, plan.laneFrames, taps);
-        furthest = std::max(furthest,
-                            lastPiece + i0 + (columns - 1) * plan.laneFrames + plan.tileRows - 1);
-    }
-    return furthest;
+// Whether a block's columns are whole once the chunk after it is in (so each column is
+// transposed once, when it is new); a transposition (tileRows rows of stride S for each
+// column, rounded up to whole lanes) reads inside the input ring, which also holds the two
+// chunks after the block; the ring of panels holds a block's columns and the ones added
+// meanwhile, wherever they start in a panel; and every row a piece copies lies inside the
+// block's columns and the offsets table (the last piece's last row, for its taps from N - 1
+// on, is window sample (pieces - 1) x lanes x S + N + S - 2, and starts `lanes` columns
+// before its last one; the block may start as far as panelColumns - B / S columns into its
+// first panel).
+bool readsStayInside(const Shape& s, const BlockPlan& plan) {
+    const uint64_t blockColumns = plan.blockFrames / plan.laneFrames;
+    const uint64_t furthestRead =
+        (uint64_t{plan.tileColumns} - 1) * plan.laneFrames + plan.tileRows - 1;
+    const uint64_t lastRow = (plan.blockFrames - uint64_t{s.lanes} * plan.laneFrames) +
+                             s.impulseFrames + plan.laneFrames - 2;
+    const uint64_t lastColumn = lastRow / plan.laneFrames + s.lanes - 1;
+    const uint64_t latestStart = (plan.panelColumns - blockColumns) * plan.laneFrames;
+    const uint64_t livePanels =
+        (plan.panelColumns - blockColumns + plan.tileColumns + blockColumns - 1) /
+            plan.panelColumns +
+        1;
+    return uint64_t{plan.tileColumns} * plan.laneFrames <= s.impulseFrames + 2 * plan.blockFrames &&
+           furthestRead < plan.windowRing &&
+           plan.windowRing >= s.impulseFrames + 3 * plan.blockFrames &&
+           plan.windowCapacity == 2 * plan.windowRing && lastColumn < plan.tileColumns &&
+           plan.tileColumns % blockColumns == 0 && plan.panelColumns % blockColumns == 0 &&
+           latestStart + lastRow < plan.rowOffsets && livePanels <= plan.ringPanels &&
+           plan.panelStride == plan.panelColumns + s.lanes &&
+           plan.panelFloats == uint64_t{plan.tileRows} * plan.panelStride;
 }
 
 std::string describe(const Shape& s) {
@@ -95,19 +109,9 @@ TEST(BlockPlan, HoldsItsRulesForEveryShape) {
         ASSERT_LE(plan.tileTaps, s.impulseFrames) << what;
         ASSERT_EQ(plan.tileRows % s.lanes, 0u) << what;
         ASSERT_GE(plan.tileRows, plan.laneFrames) << what;
-        ASSERT_EQ(plan.tileStride, tileColumns(s.lanes, plan.laneFrames, plan.tileTaps)) << what;
+        ASSERT_EQ(plan.tileColumns % s.lanes, 0u) << what;
         ASSERT_EQ(plan.rowCount, plan.laneFrames + plan.tileTaps - 1) << what;
-        // Every transposition reads within the block's N + B and the margin, so from any
-        // place in the ring its reads are one run inside the buffer. The ring holds the
-        // running block, the chunk after it and the one being read in meanwhile, which the
-        // margin never reaches when pieces run side by side.
-        const uint64_t reach = s.impulseFrames + plan.blockFrames + plan.windowMargin;
-        ASSERT_LT(furthestRead(s, plan), reach) << what;
-        ASSERT_EQ(plan.windowCapacity - plan.windowRing, reach) << what;
-        ASSERT_GE(plan.windowRing, s.impulseFrames + 3 * plan.blockFrames) << what;
-        if (plan.pieces >= 2) {
-            ASSERT_LE(plan.windowMargin, plan.blockFrames) << what;
-        }
+        ASSERT_TRUE(readsStayInside(s, plan)) << what;
         // A block stays short enough for a prompt stop wherever S need not go below 1.
         const double blockMs = static_cast<double>(plan.pieces) / s.workers * s.lanes *
                                plan.laneFrames * s.impulseFrames * s.passes / s.termsPerMs;
@@ -124,7 +128,7 @@ TEST(BlockPlan, TakesForcedSizesAsTheyAre) {
     EXPECT_EQ(plan.tileTaps, 13u);
     EXPECT_EQ(plan.tileRows, 16u);
     EXPECT_EQ(plan.rowCount, 19u);
-    EXPECT_LT(furthestRead(s, plan), s.impulseFrames + 2 * plan.blockFrames + plan.windowMargin);
+    EXPECT_TRUE(readsStayInside(s, plan));
     // A forced tile longer than the impulse is cut to it.
     EXPECT_EQ(planFor(s, 7, 4000).tileTaps, 500u);
     // The small sizes the differential tests force: the transpositions' reads, rounded up to
@@ -135,8 +139,7 @@ TEST(BlockPlan, TakesForcedSizesAsTheyAre) {
                 for (uint32_t tileTaps = 1; tileTaps <= 30; tileTaps += 2) {
                     const Shape small{lanes, 1, 3.0e6, n, 1, 1, 10000};
                     const BlockPlan forced = planFor(small, laneFrames, tileTaps);
-                    ASSERT_LT(furthestRead(small, forced),
-                              n + 2 * forced.blockFrames + forced.windowMargin)
+                    ASSERT_TRUE(readsStayInside(small, forced))
                         << describe(small) << " S " << laneFrames << " K " << tileTaps;
                 }
             }
