@@ -84,7 +84,7 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
         static_cast<uint32_t>((plan.tileColumns + plan.panelColumns - 1) / plan.panelColumns + 1);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
     plan.rowOffsets =
-        static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + n + plan.laneFrames);
+        static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount);
     // A block's columns are whole once the chunk after the block is in (tileColumns x S <=
     // N + 2B), and its new panel is transposed just after the chunk after that came in: the
     // ring holds that much and the rows past S the transposition reads but never uses.

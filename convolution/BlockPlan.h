@@ -54,8 +54,8 @@ struct BlockPlan {
     uint64_t panelFloats;  // floats per panel: tileRows x panelStride
     uint32_t ringPanels;   // panels in the ring: enough for a block's columns and B / S more
     uint32_t rowCount;     // rows the kernels take in a full tile: S + K - 1
-    uint32_t rowOffsets; // rows a piece can copy, from its panel's start: panelColumns x S + N + S
-    uint64_t windowRing; // input samples per ring: N + 3B + tileRows
+    uint32_t rowOffsets;   // rows a tile can copy from a panel's start: panelColumns x S + rowCount
+    uint64_t windowRing;   // input samples per ring: N + 3B + tileRows
     uint64_t windowCapacity; // floats per input ring buffer: the ring twice
 };
 

@@ -204,12 +204,15 @@ RowCopy stepRows(const Engine& e, uint64_t block, unsigned piece, const PieceSte
                  float* rows) {
     const BlockPlan& plan = e.shape.plan;
     const uint64_t blocksPerPanel = plan.panelColumns / (plan.blockFrames / plan.laneFrames);
-    const float* panels = floats(e.panels[step.channel]) + firstPanel(e, block) * plan.panelFloats;
-    // Window samples from the first panel's start: the rows' offsets are kept for those.
+    // The step's first row, as window samples from the block's first panel's start; every
+    // panel is laid out alike, so the offsets are kept for the rows from one panel's start.
     const uint64_t sample = block % blocksPerPanel * plan.blockFrames +
                             static_cast<uint64_t>(piece) * e.shape.lanes * plan.laneFrames +
                             static_cast<uint64_t>(step.firstTap);
-    return RowCopy{panels, static_cast<const uint32_t*>(e.rowFrom.data) + sample, rows, 0,
+    const uint64_t panelSamples = uint64_t{plan.panelColumns} * plan.laneFrames;
+    const uint64_t panel = firstPanel(e, block) + sample / panelSamples;
+    return RowCopy{floats(e.panels[step.channel]) + panel * plan.panelFloats,
+                   static_cast<const uint32_t*>(e.rowFrom.data) + sample % panelSamples, rows, 0,
                    plan.laneFrames + step.taps - 1};
 }
 

@@ -55,11 +55,10 @@ BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0
 // transposed once, when it is new); a transposition (tileRows rows of stride S for each
 // column, rounded up to whole lanes) reads inside the input ring, which also holds the two
 // chunks after the block; the ring of panels holds a block's columns and the ones added
-// meanwhile, wherever they start in a panel; and every row a piece copies lies inside the
-// block's columns and the offsets table (the last piece's last row, for its taps from N - 1
-// on, is window sample (pieces - 1) x lanes x S + N + S - 2, and starts `lanes` columns
-// before its last one; the block may start as far as panelColumns - B / S columns into its
-// first panel).
+// meanwhile, wherever they start in a panel; every row a piece copies lies inside the
+// block's columns (the last piece's last row, for its taps from N - 1 on, is window sample
+// (pieces - 1) x lanes x S + N + S - 2, and starts `lanes` columns before its last one); and
+// the offsets table covers a tile starting anywhere in a panel.
 bool readsStayInside(const Shape& s, const BlockPlan& plan) {
     const uint64_t blockColumns = plan.blockFrames / plan.laneFrames;
     const uint64_t furthestRead =
@@ -67,7 +66,6 @@ bool readsStayInside(const Shape& s, const BlockPlan& plan) {
     const uint64_t lastRow = (plan.blockFrames - uint64_t{s.lanes} * plan.laneFrames) +
                              s.impulseFrames + plan.laneFrames - 2;
     const uint64_t lastColumn = lastRow / plan.laneFrames + s.lanes - 1;
-    const uint64_t latestStart = (plan.panelColumns - blockColumns) * plan.laneFrames;
     const uint64_t livePanels =
         (plan.panelColumns - blockColumns + plan.tileColumns + blockColumns - 1) /
             plan.panelColumns +
@@ -77,8 +75,8 @@ bool readsStayInside(const Shape& s, const BlockPlan& plan) {
            plan.windowRing >= s.impulseFrames + 3 * plan.blockFrames &&
            plan.windowCapacity == 2 * plan.windowRing && lastColumn < plan.tileColumns &&
            plan.tileColumns % blockColumns == 0 && plan.panelColumns % blockColumns == 0 &&
-           latestStart + lastRow < plan.rowOffsets && livePanels <= plan.ringPanels &&
-           plan.panelStride == plan.panelColumns + s.lanes &&
+           plan.rowOffsets == uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount &&
+           livePanels <= plan.ringPanels && plan.panelStride == plan.panelColumns + s.lanes &&
            plan.panelFloats == uint64_t{plan.tileRows} * plan.panelStride;
 }
 
