@@ -435,6 +435,12 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     const uint64_t totalFrames = e.shape.inputFrames + e.shape.impulseFrames;
     e.blocks = (totalFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
     startProgress(*e.files.progress, progressCount(e.shape.outputFrames));
+    // A stop asked for before the work starts ends it here: the file tasks look only from
+    // the second block on, and a job of one block (a short input, or a slow machine) would
+    // otherwise run to its end whatever is asked.
+    if (stopRequested(e.files.stop)) {
+        return convolveStopped;
+    }
     readChunk(e, 0);
     readChunk(e, 1);
     const BlockPlan& plan = e.shape.plan;

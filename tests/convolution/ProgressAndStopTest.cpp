@@ -112,16 +112,29 @@ TEST(FastEngineStop, LandsBetweenBlocksAndKeepsExactlyWhatWasCounted) {
 }
 
 TEST(FastEngineStop, LongImpulseStillStopsMidRunAtTheEngineOwnSizes) {
-    // Each block is short in frames when the impulse is long, so a stop lands mid-run.
-    Watcher watcher{nullptr, 74000, 1, 0, 0, 0};
+    // Each block is short in frames when the impulse is long, so a stop lands mid-run. (The
+    // first look is before any work.)
+    Watcher watcher{nullptr, 74000, 2, 0, 0, 0};
     const EngineRun run =
         runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(4000, 100), 1,
                    std::vector<float>(70000, 0.0f), watcher);
     EXPECT_EQ(run.result, convolveStopped);
-    EXPECT_EQ(watcher.checks, 1);
+    EXPECT_EQ(watcher.checks, 2);
     EXPECT_GT(run.done, 0);
     EXPECT_LT(run.done, run.total);
     EXPECT_EQ(run.samples.size(), static_cast<size_t>(run.done));
+}
+
+TEST(FastEngineStop, AskedBeforeTheStartEndsEvenAOneBlockJob) {
+    Watcher watcher{nullptr, 1100, 1, 0, 0, 0};
+    const EngineRun run =
+        runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(1000, 100), 1,
+                   std::vector<float>(100, 0.0f), watcher);
+    EXPECT_EQ(run.result, convolveStopped);
+    EXPECT_EQ(watcher.checks, 1);
+    EXPECT_EQ(watcher.faults, 0);
+    EXPECT_EQ(run.done, 0);
+    EXPECT_TRUE(run.samples.empty());
 }
 
 TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
