@@ -111,30 +111,32 @@ TEST(FastEngineStop, LandsBetweenBlocksAndKeepsExactlyWhatWasCounted) {
     }
 }
 
-TEST(FastEngineStop, LongImpulseStillStopsMidRunAtTheEngineOwnSizes) {
-    // Each block is short in frames when the impulse is long, so a stop lands mid-run. (The
-    // first look is before any work.)
-    Watcher watcher{nullptr, 74000, 2, 0, 0, 0};
-    const EngineRun run =
-        runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(4000, 100), 1,
-                   std::vector<float>(70000, 0.0f), watcher);
-    EXPECT_EQ(run.result, convolveStopped);
-    EXPECT_EQ(watcher.checks, 2);
-    EXPECT_GT(run.done, 0);
-    EXPECT_LT(run.done, run.total);
-    EXPECT_EQ(run.samples.size(), static_cast<size_t>(run.done));
-}
-
-TEST(FastEngineStop, AskedBeforeTheStartEndsEvenAOneBlockJob) {
-    Watcher watcher{nullptr, 1100, 1, 0, 0, 0};
-    const EngineRun run =
-        runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(1000, 100), 1,
-                   std::vector<float>(100, 0.0f), watcher);
-    EXPECT_EQ(run.result, convolveStopped);
-    EXPECT_EQ(watcher.checks, 1);
-    EXPECT_EQ(watcher.faults, 0);
-    EXPECT_EQ(run.done, 0);
-    EXPECT_TRUE(run.samples.empty());
+TEST(FastEngineStop, LandsWhereAskedAtTheEngineOwnSizes) {
+    // The first look is before any work: a stop there ends even a job of one block, with
+    // nothing written. With a long impulse each block is short in frames, so a stop at the
+    // second look lands mid-run.
+    struct Case {
+        uint32_t inputFrames;
+        uint32_t impulseFrames;
+        int stopAtCheck;
+    };
+    for (const Case& c : {Case{1000, 100, 1}, Case{4000, 70000, 2}}) {
+        const int32_t total = static_cast<int32_t>(c.inputFrames + c.impulseFrames);
+        Watcher watcher{nullptr, total, c.stopAtCheck, 0, 0, 0};
+        const EngineRun run =
+            runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(c.inputFrames, 100), 1,
+                       std::vector<float>(c.impulseFrames, 0.0f), watcher);
+        EXPECT_EQ(run.result, convolveStopped);
+        EXPECT_EQ(watcher.checks, c.stopAtCheck);
+        EXPECT_EQ(watcher.faults, 0);
+        if (c.stopAtCheck == 1) {
+            EXPECT_EQ(run.done, 0);
+        } else {
+            EXPECT_GT(run.done, 0);
+        }
+        EXPECT_LT(run.done, run.total);
+        EXPECT_EQ(run.samples.size(), static_cast<size_t>(run.done));
+    }
 }
 
 TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
