@@ -73,10 +73,10 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     plan.tileRows = static_cast<uint32_t>(roundUp(plan.laneFrames, in.lanes));
     // The last piece's last row ends at window sample B + N - 2, in column (B + N - 2) div S.
     const uint64_t n = in.impulseFrames;
-    const uint64_t blockColumns = plan.blockFrames / plan.laneFrames;
+    plan.blockColumns = plan.pieces * in.lanes;
     plan.tileColumns = static_cast<uint32_t>(
-        roundUp((plan.blockFrames + n - 2) / plan.laneFrames + 1, blockColumns));
-    plan.panelColumns = static_cast<uint32_t>(roundUp(kPanelColumns, blockColumns));
+        roundUp((plan.blockFrames + n - 2) / plan.laneFrames + 1, plan.blockColumns));
+    plan.panelColumns = static_cast<uint32_t>(roundUp(kPanelColumns, plan.blockColumns));
     plan.panelStride = plan.panelColumns + in.lanes;
     plan.panelFloats = static_cast<uint64_t>(plan.tileRows) * plan.panelStride;
     // A block's columns and the ones its file task adds start anywhere in a panel.

@@ -47,6 +47,7 @@ struct BlockPlan {
     uint32_t tileTaps;     // K: most taps in one tile; 1 ... N
     unsigned pieces;       // pieces per block: one or kPiecesPerWorker per worker
     uint64_t blockFrames;  // B = pieces x lanes x S
+    uint32_t blockColumns; // B / S = pieces x lanes: the columns each block adds
     uint32_t tileRows;     // rows of the transposed window: S rounded up to whole lanes
     uint32_t tileColumns;  // columns of one block's window, a multiple of B / S
     uint32_t panelColumns; // columns per panel: a multiple of B / S, at least kPanelColumns

@@ -195,7 +195,7 @@ struct PieceStep {
 // firstPanel(block), m the blocks per panel.
 uint64_t firstPanel(const Engine& e, uint64_t block) {
     const BlockPlan& plan = e.shape.plan;
-    const uint64_t blocksPerPanel = plan.panelColumns / (plan.blockFrames / plan.laneFrames);
+    const uint64_t blocksPerPanel = plan.panelColumns / plan.blockColumns;
     return block / blocksPerPanel % plan.ringPanels;
 }
 
@@ -203,7 +203,7 @@ uint64_t firstPanel(const Engine& e, uint64_t block) {
 RowCopy stepRows(const Engine& e, uint64_t block, unsigned piece, const PieceStep& step,
                  float* rows) {
     const BlockPlan& plan = e.shape.plan;
-    const uint64_t blocksPerPanel = plan.panelColumns / (plan.blockFrames / plan.laneFrames);
+    const uint64_t blocksPerPanel = plan.panelColumns / plan.blockColumns;
     // The step's first row, as window samples from the block's first panel's start; every
     // panel is laid out alike, so the offsets are kept for the rows from one panel's start.
     const uint64_t sample = block % blocksPerPanel * plan.blockFrames +
@@ -320,10 +320,9 @@ void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, u
 // their panel, and the first `lanes` columns of a panel also after the panel before it.
 void transposeColumns(Engine& e, uint64_t column) {
     const BlockPlan& plan = e.shape.plan;
-    const auto blockColumns = static_cast<uint32_t>(plan.blockFrames / plan.laneFrames);
     const uint64_t panel = column / plan.panelColumns % plan.ringPanels;
     const auto at = static_cast<uint32_t>(column % plan.panelColumns);
-    transposeInto(e, column, blockColumns, panel, at);
+    transposeInto(e, column, plan.blockColumns, panel, at);
     if (at == 0 && column > 0) {
         transposeInto(e, column, e.shape.lanes, (panel + plan.ringPanels - 1) % plan.ringPanels,
                       plan.panelColumns);
@@ -376,7 +375,7 @@ void fileTask(Engine& e, uint64_t block) {
             readChunk(e, block + 2);
             // Block b + 1's last B / S columns, past all of block b's.
             const BlockPlan& plan = e.shape.plan;
-            transposeColumns(e, block * (plan.blockFrames / plan.laneFrames) + plan.tileColumns);
+            transposeColumns(e, block * plan.blockColumns + plan.tileColumns);
         }
     }
     e.filesDone.store(block + 1, std::memory_order_release);
@@ -444,8 +443,7 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     readChunk(e, 0);
     readChunk(e, 1);
     const BlockPlan& plan = e.shape.plan;
-    for (uint64_t column = 0; column < plan.tileColumns;
-         column += plan.blockFrames / plan.laneFrames) {
+    for (uint64_t column = 0; column < plan.tileColumns; column += plan.blockColumns) {
         transposeColumns(e, column);
     }
     e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the pool's start

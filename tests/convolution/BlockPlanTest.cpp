@@ -61,6 +61,9 @@ BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0
 // the offsets table covers a tile starting anywhere in a panel.
 bool readsStayInside(const Shape& s, const BlockPlan& plan) {
     const uint64_t blockColumns = plan.blockFrames / plan.laneFrames;
+    if (plan.blockColumns != blockColumns || blockColumns * plan.laneFrames != plan.blockFrames) {
+        return false;
+    }
     const uint64_t furthestRead =
         (uint64_t{plan.tileColumns} - 1) * plan.laneFrames + plan.tileRows - 1;
     const uint64_t lastRow = (plan.blockFrames - uint64_t{s.lanes} * plan.laneFrames) +
