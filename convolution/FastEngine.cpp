@@ -191,26 +191,19 @@ struct PieceStep {
     uint32_t channel; // input channel
 };
 
-// Block `block`'s first column is column (block mod m) x B / S of ring panel
-// firstPanel(block), m the blocks per panel.
-uint64_t firstPanel(const Engine& e, uint64_t block) {
-    const BlockPlan& plan = e.shape.plan;
-    const uint64_t blocksPerPanel = plan.panelColumns / plan.blockColumns;
-    return block / blocksPerPanel % plan.ringPanels;
-}
-
-// The copy of a step's rows out of the block's panels.
-RowCopy stepRows(const Engine& e, uint64_t block, unsigned piece, const PieceStep& step,
+// The copy of a step's rows out of the block's panels. Block b's first column is column
+// (b mod m) x B / S of ring panel (b div m) mod ringPanels, m the blocks per panel;
+// `pieceOffset` is the piece's first frame from the block's start.
+RowCopy stepRows(const Engine& e, uint64_t block, uint64_t pieceOffset, const PieceStep& step,
                  float* rows) {
     const BlockPlan& plan = e.shape.plan;
     const uint64_t blocksPerPanel = plan.panelColumns / plan.blockColumns;
     // The step's first row, as window samples from the block's first panel's start; every
     // panel is laid out alike, so the offsets are kept for the rows from one panel's start.
-    const uint64_t sample = block % blocksPerPanel * plan.blockFrames +
-                            static_cast<uint64_t>(piece) * e.shape.lanes * plan.laneFrames +
+    const uint64_t sample = block % blocksPerPanel * plan.blockFrames + pieceOffset +
                             static_cast<uint64_t>(step.firstTap);
     const uint64_t panelSamples = uint64_t{plan.panelColumns} * plan.laneFrames;
-    const uint64_t panel = firstPanel(e, block) + sample / panelSamples;
+    const uint64_t panel = block / blocksPerPanel % plan.ringPanels + sample / panelSamples;
     return RowCopy{floats(e.panels[step.channel]) + panel * plan.panelFloats,
                    static_cast<const uint32_t*>(e.rowFrom.data) + sample % panelSamples, rows, 0,
                    plan.laneFrames + step.taps - 1};
@@ -240,7 +233,7 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
                          static_cast<uint32_t>(k % s.inputChannels)};
     };
     if (steps > 0) {
-        RowCopy first = stepRows(e, block, piece, stepAt(0), floats(scratch.rows[0]));
+        RowCopy first = stepRows(e, block, pieceOffset, stepAt(0), floats(scratch.rows[0]));
         s.kernels->copyRows(first);
     }
     for (int64_t k = 0; k < steps; ++k) {
@@ -248,7 +241,8 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
         const float* rows = floats(scratch.rows[k % 2]);
         RowCopy next{};
         if (k + 1 < steps) {
-            next = stepRows(e, block, piece, stepAt(k + 1), floats(scratch.rows[(k + 1) % 2]));
+            next =
+                stepRows(e, block, pieceOffset, stepAt(k + 1), floats(scratch.rows[(k + 1) % 2]));
         }
         for (uint32_t p = 0; p < s.outputChannels; ++p) {
             if (s.passes[p].inputChannel == step.channel) {
