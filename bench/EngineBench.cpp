@@ -23,8 +23,8 @@
 namespace {
 
 constexpr uint32_t kRate = 48000;
-// Rounds of the four measurements; each keeps its best (see main).
-constexpr int kRounds = 6;
+// Rounds of paired measurements (see benchWorkload).
+constexpr int kRounds = 7;
 
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -74,6 +74,20 @@ struct PeakRate {
     double perSecond;    // lane multiply-adds per second of wall time
     double perCpuSecond; // per second of process CPU time
 };
+
+// The median and the extremes of a few paired ratios.
+struct Spread {
+    double median;
+    double low;
+    double high;
+};
+
+Spread spread(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return Spread{median, values.front(), values.back()};
+}
 
 // One run of the peak loop on `threads` threads at once.
 PeakRate peakRate(PeakLoop loop, unsigned threads) {
@@ -210,20 +224,30 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
         }
         printf("%s%s:\n", c.name, first ? " (the path taken by default)" : "");
         first = false;
-        // The machine may be shared: the four measurements take turns, kRounds times, and
-        // each keeps its best, so that a busy moment does not land on one of them only.
+        // The machine may be shared and its speed drifts: each engine run is set against the
+        // peak loop run just before and just after it on as many threads, and a percentage
+        // is the median of those paired ratios over kRounds rounds, so that a slow spell
+        // moves both sides of a ratio alike. The times and peak rates printed are the best.
         Timing one{};
         Timing all{};
         double peakOne = 0;
         double peakAll = 0;
-        double peakAllCpu = 0;
+        std::vector<double> oneRatios, allRatios, allCpuRatios;
         for (int round = 0; round < kRounds; ++round) {
+            const PeakRate oneBefore = peakRate(c.peak, 1);
             const Timing t1 = runOnce(inPath, impulsePath, outPath, options(c.path, 1));
-            peakOne = std::max(peakOne, peakRate(c.peak, 1).perSecond);
+            const PeakRate oneAfter = peakRate(c.peak, 1);
+            const PeakRate allBefore = peakRate(c.peak, cores);
             const Timing tn = runOnce(inPath, impulsePath, outPath, options(c.path, cores));
-            const PeakRate both = peakRate(c.peak, cores);
-            peakAll = std::max(peakAll, both.perSecond);
-            peakAllCpu = std::max(peakAllCpu, both.perCpuSecond);
+            const PeakRate allAfter = peakRate(c.peak, cores);
+            oneRatios.push_back(t1.realTerms / t1.seconds /
+                                ((oneBefore.perSecond + oneAfter.perSecond) / 2));
+            allRatios.push_back(tn.realTerms / tn.seconds /
+                                ((allBefore.perSecond + allAfter.perSecond) / 2));
+            allCpuRatios.push_back(tn.realTerms / tn.cpuSeconds /
+                                   ((allBefore.perCpuSecond + allAfter.perCpuSecond) / 2));
+            peakOne = std::max({peakOne, oneBefore.perSecond, oneAfter.perSecond});
+            peakAll = std::max({peakAll, allBefore.perSecond, allAfter.perSecond});
             if (round == 0 || t1.seconds < one.seconds) {
                 one = t1;
             }
@@ -243,18 +267,21 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
         }
         // The engine leaves out the terms on the silence around the input, so against the
         // peak it is measured by the terms it cannot leave out: M x N per output channel.
-        const double onePercent = 100 * one.realTerms / one.seconds / peakOne;
-        const double allPercent = 100 * all.realTerms / all.seconds / peakAll;
-        printf("  fast/peak (terms on real input): %.1f%% on 1 thread, %.1f%% on all threads\n",
-               onePercent, allPercent);
+        const Spread oneSpread = spread(oneRatios);
+        const Spread allSpread = spread(allRatios);
+        const double onePercent = 100 * oneSpread.median;
+        const double allPercent = 100 * allSpread.median;
+        printf("  fast/peak (terms on real input): %.1f%% on 1 thread (rounds %.1f to %.1f), "
+               "%.1f%% on all threads (%.1f to %.1f)\n",
+               onePercent, 100 * oneSpread.low, 100 * oneSpread.high, allPercent,
+               100 * allSpread.low, 100 * allSpread.high);
         // On a shared machine the threads may not get a core each; CPU time does not count
         // the waiting. (std::clock is process CPU time on Linux, wall time on Windows.)
-        printf("  per CPU-second on all threads: fast %.3e (terms on real input), peak %.3e: "
-               "%.1f%%\n",
-               all.realTerms / all.cpuSeconds, peakAllCpu,
-               100 * all.realTerms / all.cpuSeconds / peakAllCpu);
+        printf("  per CPU-second on all threads: %.1f%%\n", 100 * spread(allCpuRatios).median);
+        // All defined terms, M + N per output frame: the same runs scaled by (M + N) / M.
         printf("  fast/peak (all defined terms):   %.1f%% on 1 thread, %.1f%% on all threads\n",
-               100 * oneRate / peakOne, 100 * allRate / peakAll);
+               onePercent * one.definedTerms / one.realTerms,
+               allPercent * all.definedTerms / all.realTerms);
         summary.push_back(Summary{workload, c.name, onePercent, allPercent,
                                   literalRate > 0 ? allRate / literalRate : 0});
     }
