@@ -89,6 +89,11 @@ Spread spread(std::vector<double> values) {
     return Spread{median, values.front(), values.back()};
 }
 
+// An engine rate against the mean of the peak rates measured just before and after it.
+double pairedRatio(double rate, double peakBefore, double peakAfter) {
+    return rate / ((peakBefore + peakAfter) / 2);
+}
+
 // One run of the peak loop on `threads` threads at once.
 PeakRate peakRate(PeakLoop loop, unsigned threads) {
     const uint64_t rounds = 40000000;
@@ -161,8 +166,7 @@ int timeFiles(int argc, char** argv) {
         seconds.push_back(timing.seconds);
         printf("engine run %d: %.3f s\n", run + 1, timing.seconds);
     }
-    std::sort(seconds.begin(), seconds.end());
-    printf("engine median: %.3f s\n", seconds[seconds.size() / 2]);
+    printf("engine median: %.3f s\n", spread(seconds).median);
     return 0;
 }
 
@@ -240,12 +244,12 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
             const PeakRate allBefore = peakRate(c.peak, cores);
             const Timing tn = runOnce(inPath, impulsePath, outPath, options(c.path, cores));
             const PeakRate allAfter = peakRate(c.peak, cores);
-            oneRatios.push_back(t1.realTerms / t1.seconds /
-                                ((oneBefore.perSecond + oneAfter.perSecond) / 2));
-            allRatios.push_back(tn.realTerms / tn.seconds /
-                                ((allBefore.perSecond + allAfter.perSecond) / 2));
-            allCpuRatios.push_back(tn.realTerms / tn.cpuSeconds /
-                                   ((allBefore.perCpuSecond + allAfter.perCpuSecond) / 2));
+            oneRatios.push_back(
+                pairedRatio(t1.realTerms / t1.seconds, oneBefore.perSecond, oneAfter.perSecond));
+            allRatios.push_back(
+                pairedRatio(tn.realTerms / tn.seconds, allBefore.perSecond, allAfter.perSecond));
+            allCpuRatios.push_back(pairedRatio(tn.realTerms / tn.cpuSeconds, allBefore.perCpuSecond,
+                                               allAfter.perCpuSecond));
             peakOne = std::max({peakOne, oneBefore.perSecond, oneAfter.perSecond});
             peakAll = std::max({peakAll, allBefore.perSecond, allAfter.perSecond});
             if (round == 0 || t1.seconds < one.seconds) {
