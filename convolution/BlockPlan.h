@@ -58,6 +58,7 @@ struct BlockPlan {
     uint32_t rowOffsets;   // rows a tile can copy from a panel's start: panelColumns x S + rowCount
     uint64_t windowRing;   // input samples per ring: N + 3B + tileRows
     uint64_t windowCapacity; // floats per input ring buffer: the ring twice
+    uint64_t lookTerms;      // terms a piece computes between two looks at a stop of its own
 };
 
 BlockPlan planBlocks(const BlockPlanInput& in);

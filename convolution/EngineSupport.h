@@ -12,8 +12,10 @@ enum ConvolveResult {
     convolveOutOfMemory, // working memory could not be had; nothing was produced
 };
 
-// Asked between blocks of output frames, at least every 50 ms of work. Either field may be
-// null (never stop).
+// Asked between blocks of output frames, and within long blocks every few milliseconds of
+// work: at least every 50 ms. The fast engine asks from its worker threads, but never two
+// at once, each ask after the one before has returned, and not again once it said stop.
+// Either field may be null (never stop).
 struct StopCheck {
     int (*requested)(void* context); // 1 when the job should stop
     void* context;

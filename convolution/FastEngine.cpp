@@ -23,6 +23,11 @@
 //     b - 1, in order, and then columns past block b's, where only block b - 1's were.
 //     Only block b's pieces can be running then.
 // Each task waits only for earlier tasks, so the earliest one unfinished can always go on.
+//
+// The stop request is looked at by each file task and, every few milliseconds of work, by
+// long pieces (see lookAtStop). A stop ends the stream at the block of the task that saw it:
+// the blocks before it are written, the tasks of that block and later ones are left, and a
+// piece already running leaves its block between two steps.
 #include "convolution/FastEngine.h"
 
 #include <algorithm>
@@ -130,9 +135,37 @@ struct Engine {
     std::atomic<uint64_t> endBlock;
     std::atomic<uint64_t> filesDone;     // file tasks finished, in block order
     std::atomic<unsigned> piecesDone[2]; // pieces of block b finished, in slot b % 2
+    std::atomic<bool> looking;           // a task is looking at the stop request
+    bool stopSeen;                       // the request said stop; kept under `looking`
     BlockFiles files;                    // the file tasks' state
     WorkerScratch scratch[kMostWorkers];
 };
+
+// Lowers the end of the stream to `block`, so that block - 1 is the last one written; never
+// raises it. A stop and a refused write can each lower it, from different threads.
+void endStreamAt(Engine& e, uint64_t block) {
+    uint64_t end = e.endBlock.load(std::memory_order_relaxed);
+    while (block < end &&
+           !e.endBlock.compare_exchange_weak(end, block, std::memory_order_relaxed)) {
+    }
+}
+
+// Looks at the stop request for a task of block `block`, and ends the stream there at a
+// stop. Tasks on different threads look, but never two at once: one that finds another
+// looking leaves the look to it. So the caller's check need not be thread-safe, each look
+// comes after the one before it, and nothing is asked once it has said stop, nor for a
+// block the stream no longer reaches.
+void lookAtStop(Engine& e, uint64_t block) {
+    if (e.looking.exchange(true, std::memory_order_acquire)) {
+        return;
+    }
+    if (!e.stopSeen && block < e.endBlock.load(std::memory_order_relaxed) &&
+        stopRequested(e.files.stop)) {
+        e.stopSeen = true;
+        endStreamAt(e, block);
+    }
+    e.looking.store(false, std::memory_order_release);
+}
 
 uint64_t blockStart(const Engine& e, uint64_t block) {
     return block * e.shape.plan.blockFrames;
@@ -211,8 +244,10 @@ RowCopy stepRows(const Engine& e, uint64_t block, uint64_t pieceOffset, const Pi
 
 // One piece of a block: lanes x S consecutive output frames, computed with the worker's own
 // scratch buffers. Its steps are the tiles of taps, each on every input channel; the rows of
-// each step are copied out while the kernels sum the step before.
-void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch& scratch) {
+// each step are copied out while the kernels sum the step before. A long piece looks at the
+// stop request between steps. false when the piece was left unfinished because the stream
+// ended before its block.
+bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scratch) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
     const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
@@ -236,6 +271,7 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
         RowCopy first = stepRows(e, block, pieceOffset, stepAt(0), floats(scratch.rows[0]));
         s.kernels->copyRows(first);
     }
+    uint64_t sinceLook = 0; // terms computed since this piece last looked at the stop request
     for (int64_t k = 0; k < steps; ++k) {
         const PieceStep step = stepAt(k);
         const float* rows = floats(scratch.rows[k % 2]);
@@ -248,9 +284,17 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
             if (s.passes[p].inputChannel == step.channel) {
                 s.sumTile(rows, s.passes[p].taps + step.firstTap, step.taps,
                           floats(scratch.sums[p]), plan.laneFrames, next);
+                sinceLook += pieceFrames * step.taps; // a term per frame and tap
             }
         }
         s.kernels->copyRows(next); // what the kernels left
+        if (sinceLook >= plan.lookTerms) {
+            sinceLook = 0;
+            lookAtStop(e, block);
+        }
+        if (block >= e.endBlock.load(std::memory_order_relaxed)) {
+            return false;
+        }
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
     float* out = floats(e.outputBlocks[block % 2]) + pieceOffset * s.outputChannels;
@@ -265,6 +309,7 @@ void computePiece(const Engine& e, uint64_t block, unsigned piece, WorkerScratch
             }
         }
     }
+    return true;
 }
 
 // Reads chunk `chunk` (input frames chunk x B ... + B - 1, or fewer where the input ends)
@@ -350,22 +395,31 @@ template <typename Ready> void waitUntil(Ready ready) {
 // Block b's file task: writes block b - 1, then, unless the stream ends here, looks at the
 // stop request, reads chunk b + 2 and transposes block b + 1's new columns. It ends the stream
 // after the last block, at a stop or at a refused write. Called once the file task before it is
-// done.
+// done. When a stop seen in block b - 1 ended the stream before it, block b - 1 is unfinished
+// and nothing is written.
 void fileTask(Engine& e, uint64_t block) {
     BlockFiles& f = e.files;
+    const auto ended = [&] { return e.endBlock.load(std::memory_order_relaxed) < block; };
     if (block > 0) {
         std::atomic<unsigned>& before = e.piecesDone[(block - 1) % 2];
-        waitUntil([&] { return before.load(std::memory_order_acquire) == e.shape.plan.pieces; });
+        waitUntil([&] {
+            return before.load(std::memory_order_acquire) == e.shape.plan.pieces || ended();
+        });
+        if (ended()) {
+            e.filesDone.store(block + 1, std::memory_order_release);
+            return;
+        }
         before.store(0, std::memory_order_relaxed); // for block b + 1, after this task
         if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % 2]), blockCount(e, block - 1))) {
             f.writeFailed = true;
-            e.endBlock.store(block, std::memory_order_relaxed);
+            endStreamAt(e, block);
         }
     }
     if (block < e.endBlock.load(std::memory_order_relaxed)) {
-        if (block > 0 && stopRequested(f.stop)) {
-            e.endBlock.store(block, std::memory_order_relaxed); // block b - 1 was the last
-        } else if (block + 1 < e.blocks) {
+        if (block > 0) {
+            lookAtStop(e, block); // a stop makes block b - 1 the last
+        }
+        if (block + 1 < e.blocks && block < e.endBlock.load(std::memory_order_relaxed)) {
             readChunk(e, block + 2);
             // Block b + 1's last B / S columns, past all of block b's.
             const BlockPlan& plan = e.shape.plan;
@@ -395,9 +449,9 @@ void workerTask(void* context, unsigned worker) {
         }
         if (inBlock == pieces) {
             fileTask(e, block);
-        } else if (block < end) {
-            computePiece(e, block, pieceForTask(e.shape, blockStart(e, block), inBlock),
-                         e.scratch[worker]);
+        } else if (block < end &&
+                   computePiece(e, block, pieceForTask(e.shape, blockStart(e, block), inBlock),
+                                e.scratch[worker])) {
             e.piecesDone[block % 2].fetch_add(1, std::memory_order_release);
         }
     }

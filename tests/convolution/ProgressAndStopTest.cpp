@@ -139,6 +139,24 @@ TEST(FastEngineStop, LandsWhereAskedAtTheEngineOwnSizes) {
     }
 }
 
+TEST(FastEngineStop, IsSeenInsideALongBlockWhichIsThenLeftUnwritten) {
+    // One thread, pieces far longer than a few milliseconds of work: between the look before
+    // any work and the end of the first block only the piece's own looks come, and a stop
+    // there leaves the block unfinished and out of the file.
+    const auto input = noise(40000, 5);
+    const auto impulse = quietImpulse(40000, 6);
+    for (const EngineVariant& variant : enginesOnThisCpu()) {
+        Watcher watcher{nullptr, 80000, 2, 0, 0, 0};
+        const EngineRun run =
+            runWatched(engineWith(optionsFor(variant, 1, 8192, 0)), 1, input, 1, impulse, watcher);
+        EXPECT_EQ(run.result, convolveStopped) << variant.name;
+        EXPECT_EQ(watcher.checks, 2) << variant.name;
+        EXPECT_EQ(watcher.faults, 0);
+        EXPECT_EQ(run.done, 0) << variant.name;
+        EXPECT_TRUE(run.samples.empty());
+    }
+}
+
 TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
     // /dev/full refuses every write; the writer finds out on its first full block.
     FILE* full = fopen("/dev/full", "wb");
