@@ -405,26 +405,20 @@ void fileTask(Engine& e, uint64_t block) {
         waitUntil([&] {
             return before.load(std::memory_order_acquire) == e.shape.plan.pieces || ended();
         });
-        if (ended()) {
-            e.filesDone.store(block + 1, std::memory_order_release);
-            return;
+        if (!ended()) {
+            before.store(0, std::memory_order_relaxed); // for block b + 1, after this task
+            if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % 2]), blockCount(e, block - 1))) {
+                f.writeFailed = true;
+                endStreamAt(e, block);
+            }
         }
-        before.store(0, std::memory_order_relaxed); // for block b + 1, after this task
-        if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % 2]), blockCount(e, block - 1))) {
-            f.writeFailed = true;
-            endStreamAt(e, block);
-        }
+        lookAtStop(e, block); // a stop makes block b - 1 the last
     }
-    if (block < e.endBlock.load(std::memory_order_relaxed)) {
-        if (block > 0) {
-            lookAtStop(e, block); // a stop makes block b - 1 the last
-        }
-        if (block + 1 < e.blocks && block < e.endBlock.load(std::memory_order_relaxed)) {
-            readChunk(e, block + 2);
-            // Block b + 1's last B / S columns, past all of block b's.
-            const BlockPlan& plan = e.shape.plan;
-            transposeColumns(e, block * plan.blockColumns + plan.tileColumns);
-        }
+    if (block + 1 < e.blocks && block < e.endBlock.load(std::memory_order_relaxed)) {
+        readChunk(e, block + 2);
+        // Block b + 1's last B / S columns, past all of block b's.
+        const BlockPlan& plan = e.shape.plan;
+        transposeColumns(e, block * plan.blockColumns + plan.tileColumns);
     }
     e.filesDone.store(block + 1, std::memory_order_release);
 }
