@@ -152,7 +152,7 @@ void printRate(const char* what, double terms, double seconds) {
 
 // convoluzione-bench --files INPUT IMPULSE OUTPUT [RUNS]: the engine alone on these files as
 // the job runs it (the path this CPU picks, one thread per core, output finished), RUNS
-// times (5): each run's wall time, then the median. bench/endToEnd.sh sets it beside the
+// times (5): each run's wall time, then the median. bench/end-to-end.sh sets it beside the
 // command-line program's own time on the same files.
 int timeFiles(int argc, char** argv) {
     if (argc < 5) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convolution/Convolve.h"
 #include "fuzz/FuzzFiles.h"
 #include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "convolution/Convolve.h"
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"

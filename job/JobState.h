@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "convolution/Convolve.h"
+#include "convolution/JobProgress.h"
 #include "platform/Platform.h"
 
 constexpr uint32_t kPathBytes = 260;      // the platform's path limit, terminator included

@@ -5,7 +5,7 @@
 #     own time on the same files (convoluzione-bench --files), 5 runs each taking turns,
 #     medians and their ratio: what reading, writing and setting up add to the work;
 #   - peak resident memory of convoluzione-cli on the 30 s x 2 s job.
-# Usage: bench/endToEnd.sh [BUILD_DIR]   (default: build; the programs must be built)
+# Usage: bench/end-to-end.sh [BUILD_DIR]   (default: build; the programs must be built)
 set -euo pipefail
 
 build="${1:-build}"

@@ -2,7 +2,7 @@
 # Peak resident memory of convoluzione-cli on a long stereo job, at two input lengths: the
 # input is streamed and only the impulse is held, so the figure must not grow with the input.
 #
-#   bench/measureMemory.sh [--stop-after SECONDS] [MINUTES_SHORT MINUTES_LONG]
+#   bench/measure-memory.sh [--stop-after SECONDS] [MINUTES_SHORT MINUTES_LONG]
 #
 # Inputs are stereo 44.1 kHz noise-like signals of MINUTES_SHORT and MINUTES_LONG minutes
 # (2.5 and 10 unless given), the impulse a 1 s stereo decaying noise. Without --stop-after

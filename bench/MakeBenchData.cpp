@@ -1,4 +1,4 @@
-// Writes one benchmark workload: makeBenchData INPUT.wav INPUT_SECONDS IMPULSE.wav
+// Writes one benchmark workload: MakeBenchData INPUT.wav INPUT_SECONDS IMPULSE.wav
 // IMPULSE_SECONDS. Both files are stereo, 48 kHz, 16-bit, and the same on every run.
 #include <cstdio>
 #include <cstdlib>
