@@ -1,12 +1,16 @@
 // convoluzione-cli: the same job as the dialog, driven from the command line.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "cli/FailureReason.h"
+#include "cli/Options.h"
 #include "cli/ProgressLine.h"
 #include "cli/Report.h"
 #include "job/ConvolutionJob.h"
+#include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 
@@ -20,22 +24,38 @@ constexpr uint32_t kRefreshMs = 250; // the bar's refresh period
 constexpr uint32_t kThreadWaitMs = 12000;
 constexpr int kBarWidth = 30;
 
+bool quiet = false; // -q: only failures are written
+
 const char kUsage[] =
-    "Uso: convoluzione-cli INPUT IMPULSO OUTPUT\n"
+    "Uso: convoluzione-cli [OPZIONI] INPUT IMPULSO OUTPUT\n"
     "\n"
     "Convolve il file INPUT con la risposta all'impulso IMPULSO e scrive il risultato\n"
     "in OUTPUT. INPUT e IMPULSO sono file WAV PCM a 16 bit, mono o stereo, con la\n"
     "stessa frequenza di campionamento; OUTPUT e' un file WAV PCM a 16 bit, stereo se\n"
-    "uno dei due ingressi e' stereo, lungo quanto INPUT e IMPULSO insieme.\n"
+    "uno dei due ingressi e' stereo, lungo quanto INPUT e IMPULSO insieme. Un OUTPUT\n"
+    "che esiste gia' viene sostituito, salvo con -n.\n"
     "\n"
-    "  -h, --help   mostra questo aiuto ed esce\n"
-    "  --version    mostra il nome e la versione del programma ed esce\n"
+    "  -q, --quiet        nessuna barra di avanzamento e nessun avviso; gli errori\n"
+    "                     sono mostrati comunque\n"
+    "  -n, --no-clobber   non sostituisce un OUTPUT che esiste gia': termina con\n"
+    "                     uscita 1 prima di toccare qualsiasi file\n"
+    "  -j, --threads=N    al piu' N thread per il calcolo; senza -j (o con 0), tanti\n"
+    "                     quanti i processori su cui il processo puo' girare\n"
+    "  -h, --help         mostra questo aiuto ed esce\n"
+    "      --version      mostra il nome, la versione e la licenza ed esce\n"
+    "  --                 fine delle opzioni: cio' che segue sono file, anche se il\n"
+    "                     nome comincia con '-'\n"
     "\n"
     "Uscita: 0 fatto, 1 errore (il motivo su standard error), 2 argomenti errati.\n"
     "Interrotto (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT), finisce il file di output, che\n"
     "resta valido e contiene la parte gia' calcolata, poi termina per lo stesso\n"
     "segnale: la shell vede 128 + il numero del segnale (130 per Ctrl-C). Un secondo\n"
     "segnale lo termina subito.\n";
+
+const char kLicenceLine[] = "Licenza MIT <https://opensource.org/licenses/MIT>";
+const char kHelpHint[] =
+    "convoluzione-cli: usare 'convoluzione-cli --help' per maggiori informazioni";
+const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobber)";
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
 const char kTextThreadNotStarted[] = "Impossibile avviare l'elaborazione";
@@ -60,8 +80,16 @@ void clearProgress(bool drawn) {
 
 // Runs the job and waits for its end message; returns that message, or 0 when the worker
 // could not be started.
+// Anything at path, even a link to nothing: creating the output would replace it.
+bool pathExists(const char* path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    return status.type() != std::filesystem::file_type::not_found &&
+           status.type() != std::filesystem::file_type::none;
+}
+
 uint32_t runJob() {
-    const bool showProgress = standardErrorIsTerminal() != 0;
+    const bool showProgress = !quiet && standardErrorIsTerminal() != 0;
     WindowHandle window = createMessageWindow();
     if (window == nullptr) {
         return 0;
@@ -113,7 +141,7 @@ int reportEnd(uint32_t message) {
     case WM_JOB_DONE: {
         const std::string warning =
             saturationLine(jobState.saturatedSamples, jobState.saturationPeak);
-        if (!warning.empty()) {
+        if (!warning.empty() && !quiet) {
             fprintf(stderr, "%s\n", warning.c_str());
         }
         return kExitDone;
@@ -138,25 +166,33 @@ int reportEnd(uint32_t message) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
-            fputs(kUsage, stdout);
-            return kExitDone;
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            printf("convoluzione-cli %s\n", CONVOLUZIONE_VERSION);
-            return kExitDone;
-        }
-    }
-    if (argc != 4) {
-        fputs(kUsage, stderr);
+    const CliOptions options = parseOptions(argc, argv);
+    switch (options.action) {
+    case cliHelp:
+        fputs(kUsage, stdout);
+        return kExitDone;
+    case cliVersion:
+        printf("convoluzione-cli %s\n%s\n", CONVOLUZIONE_VERSION, kLicenceLine);
+        return kExitDone;
+    case cliWrong:
+        fprintf(stderr, "convoluzione-cli: %s\n%s\n", options.problem.c_str(), kHelpHint);
         return kExitUsage;
+    case cliRun:
+        break;
     }
-    if (!copyPath(jobState.inputPath, argv[1]) || !copyPath(jobState.impulsePath, argv[2]) ||
-        !copyPath(jobState.outputPath, argv[3])) {
+    if (!copyPath(jobState.inputPath, options.input) ||
+        !copyPath(jobState.impulsePath, options.impulse) ||
+        !copyPath(jobState.outputPath, options.output)) {
         fprintf(stderr, "%s\n", kTextPathTooLong);
         return kExitUsage;
     }
+    if (options.noClobber && pathExists(options.output)) {
+        fprintf(stderr, "convoluzione-cli: %s: %s\nconvoluzione-cli: %s\n", options.output,
+                kTextOutputNotCreated, kReasonOutputExists);
+        return kExitFailed;
+    }
+    jobState.threadLimit = options.threads;
+    quiet = options.quiet;
     catchInterrupts();
     const uint32_t message = runJob();
     const int status = reportEnd(message);

@@ -145,11 +145,13 @@ unsigned runConvolutionJob(void*) {
     if (loaded == loadFailed) {
         return failAndRelease(held, kTextImpulseNotLoaded);
     }
+    EngineOptions engine{};
+    engine.threads = jobState.threadLimit != 0 ? jobState.threadLimit : usableProcessorCount();
     const ConvolveResult result =
         loaded == loadStopped
             ? convolveStopped
             : convolve(held.input, held.impulseBuffer, impulseFrames, held.impulse->channels,
-                       held.output, jobState.progress, stop, EngineOptions{}, held.impulse->frames);
+                       held.output, jobState.progress, stop, engine, held.impulse->frames);
     jobState.saturatedSamples = held.output->saturatedSamples;
     jobState.saturationPeak = held.output->saturationPeak;
     const int finished = releaseResources(held);

@@ -14,6 +14,9 @@ struct JobState {
     char inputPath[kPathBytes];      // recording to process; written before the worker starts
     char impulsePath[kPathBytes];    // impulse response; likewise
     char outputPath[kPathBytes];     // file to write; likewise, and read to play the result
+    unsigned threadLimit;            // most engine threads; 0 = as many as the process may run
+                                     // on (usableProcessorCount); written before the worker
+                                     // starts
     WindowHandle dialogWindow;       // where the worker posts its end message
     std::atomic<int32_t> running;    // 1 while a job runs (front end only)
     JobProgress progress;            // written by the engine, read by the front end's timer

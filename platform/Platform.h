@@ -27,6 +27,14 @@ uint64_t monotonicMilliseconds();
 
 // 1 when standard error is an interactive terminal.
 int standardErrorIsTerminal();
+// The width in columns of the terminal standard error writes to; 80 when it is not a
+// terminal or its width cannot be learnt.
+int standardErrorColumns();
+
+// How many processors this process may run on: those its affinity allows (taskset, start
+// /affinity), fewer when a CPU quota caps the time it may take (a Linux cgroup's cpu.max,
+// as containers and systemd set it: 1.5 processors' worth counts as 2). At least 1.
+unsigned usableProcessorCount();
 
 // ---- Why a file cannot be used: asked only after a failure, to tell the user ----
 

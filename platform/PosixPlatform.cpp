@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -15,6 +17,8 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -63,6 +67,108 @@ uint64_t monotonicMilliseconds() {
 
 int standardErrorIsTerminal() {
     return isatty(STDERR_FILENO) ? 1 : 0;
+}
+
+int standardErrorColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+        return 80;
+    }
+    return size.ws_col;
+}
+
+namespace {
+
+// The processors a quota of `quota` microseconds per `period` allows, rounded up; 0 when
+// the text holds no quota ("max", or nothing readable).
+unsigned processorsInQuota(const std::string& quotaText, const std::string& periodText) {
+    char* end = nullptr;
+    const long long quota = strtoll(quotaText.c_str(), &end, 10);
+    if (end == quotaText.c_str() || quota <= 0) {
+        return 0;
+    }
+    const long long period = strtoll(periodText.c_str(), &end, 10);
+    if (end == periodText.c_str() || period <= 0) {
+        return 0;
+    }
+    const long long processors = (quota + period - 1) / period;
+    return processors > 0x10000 ? 0x10000u : static_cast<unsigned>(processors);
+}
+
+std::string firstLineOf(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+// The tightest CPU quota on the way from this process's cgroup up to the root: a limit set
+// on a parent (a systemd slice, a container) holds for everything below it. cgroup v2 has
+// one file, cpu.max ("QUOTA PERIOD" or "max PERIOD"); v1 two, under the cpu controller.
+// 0 when none is set or none can be read.
+unsigned cgroupProcessorQuota() {
+    std::ifstream membership("/proc/self/cgroup");
+    std::string line;
+    unsigned tightest = 0;
+    const auto consider = [&tightest](unsigned processors) {
+        if (processors != 0 && (tightest == 0 || processors < tightest)) {
+            tightest = processors;
+        }
+    };
+    while (std::getline(membership, line)) {
+        // "0::/user.slice/..." for v2; "4:cpu,cpuacct:/docker/..." for v1's cpu controller.
+        const size_t first = line.find(':');
+        const size_t second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) {
+            continue;
+        }
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        std::string path = line.substr(second + 1);
+        const bool unified = line.compare(0, first, "0") == 0 && controllers.empty();
+        const bool cpuV1 = (',' + controllers + ',').find(",cpu,") != std::string::npos;
+        if (!unified && !cpuV1) {
+            continue;
+        }
+        for (;;) {
+            if (unified) {
+                const std::string limit = firstLineOf("/sys/fs/cgroup" + path + "/cpu.max");
+                const size_t space = limit.find(' ');
+                if (space != std::string::npos) {
+                    consider(processorsInQuota(limit.substr(0, space), limit.substr(space + 1)));
+                }
+            } else {
+                for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"}) {
+                    const std::string folder = std::string(mount) + path;
+                    consider(processorsInQuota(firstLineOf(folder + "/cpu.cfs_quota_us"),
+                                               firstLineOf(folder + "/cpu.cfs_period_us")));
+                }
+            }
+            if (path.empty() || path == "/") {
+                break;
+            }
+            const size_t slash = path.rfind('/');
+            path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+        }
+    }
+    return tightest;
+}
+
+} // namespace
+
+unsigned usableProcessorCount() {
+    unsigned processors = std::thread::hardware_concurrency();
+#if defined(__linux__)
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        processors = static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+    const unsigned quota = cgroupProcessorQuota();
+    if (quota != 0 && quota < processors) {
+        processors = quota;
+    }
+#endif
+    return processors > 0 ? processors : 1;
 }
 
 int fileOpenProblem(const char* path, int forWriting) {

@@ -53,6 +53,32 @@ int standardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) ? 1 : 0;
 }
 
+int standardErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return 80;
+    }
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : 80;
+}
+
+unsigned usableProcessorCount() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    unsigned processors = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        for (; process != 0; process &= process - 1) {
+            ++processors;
+        }
+    }
+    if (processors == 0) {
+        SYSTEM_INFO info{};
+        GetSystemInfo(&info);
+        processors = info.dwNumberOfProcessors;
+    }
+    return processors > 0 ? processors : 1;
+}
+
 int fileOpenProblem(const char* path, int forWriting) {
     struct _stat64 status {};
     const bool exists = _stat64(path, &status) == 0;

@@ -20,31 +20,67 @@ Bytes contentOf(const std::string& path) {
     return std::filesystem::is_regular_file(path) ? readFileBytes(path) : Bytes{};
 }
 
-const std::string kVersionLine = std::string("convoluzione-cli ") + CONVOLUZIONE_VERSION + "\n";
+const std::string kVersionLine = std::string("convoluzione-cli ") + CONVOLUZIONE_VERSION +
+                                 "\nLicenza MIT <https://opensource.org/licenses/MIT>\n";
+const std::string kHelpHint =
+    "convoluzione-cli: usare 'convoluzione-cli --help' per maggiori informazioni\n";
 
 TEST(Cli, HelpAndVersionGoToStandardOutputAndWrongUsageToStandardError) {
     ScratchDir dir;
-    for (const char* flag : {"-h", "--help"}) {
-        const CliRun help = runCli(dir, {flag});
+    // -h anywhere before "--" wins, even over a wrong option or a wrong number of files.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"},
+                                                 {"--help"},
+                                                 {"a.wav", "b.wav", "c.wav", "-h"},
+                                                 {"-x", "-h"},
+                                                 {"-qh"},
+                                                 {"--help", "--version"}}) {
+        const CliRun help = runCli(dir, args);
         EXPECT_EQ(help.exitStatus, 0);
-        EXPECT_EQ(help.out.rfind("Uso: convoluzione-cli INPUT IMPULSO OUTPUT\n", 0), 0u);
-        EXPECT_NE(help.out.find("--version"), std::string::npos);
+        EXPECT_EQ(help.out.rfind("Uso: convoluzione-cli [OPZIONI] INPUT IMPULSO OUTPUT\n", 0), 0u);
+        for (const char* option :
+             {"--version", "--quiet", "--no-clobber", "--threads=N", "\n  --"}) {
+            EXPECT_NE(help.out.find(option), std::string::npos) << option;
+        }
         EXPECT_NE(help.out.find("128 + il numero del segnale"), std::string::npos);
+        EXPECT_NE(help.out.find("viene sostituito, salvo con -n"), std::string::npos);
         EXPECT_EQ(help.err, "");
     }
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--version"}, {"a.wav", "--version"}}) {
+         {std::vector<std::string>{"--version"}, {"a.wav", "--version"}, {"--vers"}}) {
         const CliRun version = runCli(dir, args);
         EXPECT_EQ(version.exitStatus, 0);
         EXPECT_EQ(version.out, kVersionLine);
         EXPECT_EQ(version.err, "");
     }
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"a.wav"}, {"a.wav", "b.wav"}, {"a", "b", "c", "d"}}) {
+    // Each wrong command line: what is wrong on one line, then the hint, status 2.
+    const std::string files = "servono tre file (INPUT IMPULSO OUTPUT), ";
+    const std::string unknown = "opzione non riconosciuta: ";
+    const std::string needs = "l'opzione richiede un argomento: ";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrongs = {
+        {{}, files + "non ne e' stato dato nessuno"},
+        {{"a.wav"}, files + "ne e' stato dato 1"},
+        {{"a.wav", "b.wav"}, files + "ne sono stati dati 2"},
+        {{"a", "b", "c", "d"}, files + "ne sono stati dati 4"},
+        {{"-q", "--", "a", "b"}, files + "ne sono stati dati 2"},
+        {{"-x", "a", "b", "c"}, unknown + "-x"},
+        {{"a", "b", "c", "-qxn"}, unknown + "-x"},
+        {{"--frobnicate", "a", "b", "c"}, unknown + "--frobnicate"},
+        {{"--quiet=1", "a", "b", "c"}, "l'opzione --quiet non vuole argomenti"},
+        {{"a", "b", "c", "-j"}, needs + "-j"},
+        {{"a", "b", "c", "--threads"}, needs + "--threads"},
+        {{"-j", "due", "a", "b", "c"},
+         "numero di thread non valido: 'due' (da 0 a 1024; 0 = automatico)"},
+        {{"--threads=-1", "a", "b", "c"},
+         "numero di thread non valido: '-1' (da 0 a 1024; 0 = automatico)"},
+        {{"-j1025", "a", "b", "c"},
+         "numero di thread non valido: '1025' (da 0 a 1024; 0 = automatico)"},
+    };
+    for (const auto& [args, problem] : wrongs) {
+        SCOPED_TRACE(problem);
         const CliRun wrong = runCli(dir, args);
         EXPECT_EQ(wrong.exitStatus, 2);
         EXPECT_EQ(wrong.out, "");
-        EXPECT_EQ(wrong.err.rfind("Uso: ", 0), 0u);
+        EXPECT_EQ(wrong.err, "convoluzione-cli: " + problem + "\n" + kHelpHint);
     }
 }
 
@@ -273,6 +309,71 @@ TEST(Cli, ASaturatedJobIsReportedAndItsOutputIsUnchanged) {
               definitionOutput(1, input, 1, {0.5f, 0.5f, 0.5f, 0.5f}));
     EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))),
               (std::vector<int16_t>{0, 16000, 32000, 32767, 32767, 32767, 32000, 16000}));
+}
+
+// The options change what is said and what may be replaced, never the bytes of a result.
+TEST(Cli, OptionsChangeWhatIsSaidAndReplacedButNotTheResult) {
+    ScratchDir dir;
+    // Saturates, so there is a warning to keep or leave out.
+    writeFileBytes(dir.file("in.wav"), pcmWav(1, 8000, {32000, 32000, 32000, 32000}));
+    writeFileBytes(dir.file("ir.wav"), pcmWav(1, 8000, {16384, 16384, 16384, 16384}));
+    const std::string out = dir.file("out.wav");
+    const std::string warning =
+        "attenzione: 3 campioni saturati, picco +5,8 dB oltre il fondo scala\n";
+    const std::string refused = std::string(kTextOutputNotCreated);
+    const Bytes before = {'v', 'e', 'c', 'c', 'h', 'i', 'o'};
+    enum Before { nothing, aFile, aDanglingLink };
+    struct Row {
+        std::vector<std::string> options;
+        Before existing;
+        int status;
+        std::string err;
+        bool written; // else the output is as it was before
+    };
+    const std::string noClobber = "convoluzione-cli: " + out + ": " + refused +
+                                  "\nconvoluzione-cli: motivo: il file esiste gia' (-n, "
+                                  "--no-clobber)\n";
+    const std::vector<Row> rows = {
+        {{}, nothing, 0, warning, true},
+        {{}, aFile, 0, warning, true}, // replaced, as cp and sox do
+        {{"-q"}, aFile, 0, "", true},
+        {{"--quiet", "-j", "1"}, nothing, 0, "", true},
+        {{"--threads=3"}, nothing, 0, warning, true},
+        {{"-j0"}, nothing, 0, warning, true},
+        {{"-n"}, nothing, 0, warning, true},
+        {{"-n"}, aFile, 1, noClobber, false},
+        {{"--no-clobber"}, aDanglingLink, 1, noClobber, false},
+        {{"-qn"}, aFile, 1, noClobber, false}, // quiet, but a failure still says why
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.options));
+        std::filesystem::remove(out);
+        std::filesystem::remove(dir.file("elsewhere"));
+        if (row.existing == aFile) {
+            writeFileBytes(out, before);
+        } else if (row.existing == aDanglingLink) {
+            std::filesystem::create_symlink(dir.file("elsewhere"), out);
+        }
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {dir.file("in.wav"), dir.file("ir.wav"), out});
+        const CliRun run = runCli(dir, args);
+        EXPECT_EQ(run.exitStatus, row.status);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(run.out, "");
+        if (row.written) {
+            EXPECT_EQ(samplesAfterHeader(readFileBytes(out)),
+                      (std::vector<int16_t>{0, 16000, 32000, 32767, 32767, 32767, 32000, 16000}));
+        } else if (row.existing == aFile) {
+            EXPECT_EQ(readFileBytes(out), before);
+        } else {
+            EXPECT_TRUE(std::filesystem::is_symlink(out));
+            EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
+        }
+    }
+    // After "--" every word is a file, even one that looks like an option.
+    const CliRun ended = runCli(dir, {"--", "-q", dir.file("ir.wav"), out});
+    EXPECT_EQ(ended.exitStatus, 1);
+    EXPECT_NE(ended.err.find("motivo: il file non esiste"), std::string::npos) << ended.err;
 }
 
 TEST(Cli, CtrlCStopsTheJobAndLeavesAValidFile) {
