@@ -13,6 +13,7 @@
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
+#include "job/JobWorker.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr uint32_t kPollMs = 20;     // how soon an interrupt reaches the job
 constexpr uint32_t kRefreshMs = 250; // the bar's refresh period
-constexpr uint32_t kThreadWaitMs = 12000;
 constexpr int kBarWidth = 30;
 
 bool quiet = false; // -q: only failures are written
@@ -58,7 +58,6 @@ const char kHelpHint[] =
 const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobber)";
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
-const char kTextThreadNotStarted[] = "Impossibile avviare l'elaborazione";
 
 void drawProgress(bool& drawn) {
     if (jobState.progress.active.load(std::memory_order_acquire) != 1) {
@@ -95,16 +94,11 @@ uint32_t runJob() {
         return 0;
     }
     jobState.dialogWindow = window;
-    jobState.stopEvent = createStopEvent();
-    jobState.progress.active.store(0, std::memory_order_relaxed);
-    jobState.workerThread = startWorkerThread(runConvolutionJob, nullptr);
-    if (jobState.workerThread == nullptr) {
-        closeStopEvent(jobState.stopEvent);
-        jobState.stopEvent = nullptr;
+    const JobWorkerCalls calls = platformJobWorkerCalls();
+    if (!startJobWorker(calls)) {
         destroyMessageWindow(window);
         return 0;
     }
-    jobState.running = 1;
     bool drawn = false;
     bool stopAsked = false;
     uint32_t sinceRefresh = 0;
@@ -121,17 +115,11 @@ uint32_t runJob() {
         }
     }
     clearProgress(drawn);
-    const int ended = waitForThread(jobState.workerThread, kThreadWaitMs);
-    closeThreadHandle(jobState.workerThread);
-    // A worker that outlived the wait may still look at its stop event, and has only just
-    // let go of the window: both stay for the rest of the process.
-    if (ended) {
-        closeStopEvent(jobState.stopEvent);
+    // A worker that outlived the wait has only just let go of the window: it stays for the
+    // rest of the process, like the worker's stop event.
+    if (endJobWorker(calls)) {
         destroyMessageWindow(window);
     }
-    jobState.workerThread = nullptr;
-    jobState.stopEvent = nullptr;
-    jobState.running = 0;
     return message;
 }
 
@@ -158,7 +146,7 @@ int reportEnd(uint32_t message) {
         return kExitFailed;
     }
     default:
-        fprintf(stderr, "%s\n", kTextThreadNotStarted);
+        fprintf(stderr, "%s\n", kTextNotStarted);
         return kExitFailed;
     }
 }

@@ -3,8 +3,8 @@
 #include <shellapi.h>
 
 DialogServices platformDialogServices() {
-    return DialogServices{GetOpenFileNameA, MessageBoxA,       ShellExecuteA, createStopEvent,
-                          closeStopEvent,   startWorkerThread, GetTickCount,  GetDoubleClickTime};
+    return DialogServices{GetOpenFileNameA,         MessageBoxA,  ShellExecuteA,
+                          platformJobWorkerCalls(), GetTickCount, GetDoubleClickTime};
 }
 
 DialogServices dialogServices = platformDialogServices();

@@ -10,7 +10,7 @@
 
 #include <commdlg.h>
 
-#include "platform/Platform.h"
+#include "job/JobWorker.h"
 
 using ChooseOpenFile = BOOL(WINAPI*)(OPENFILENAMEA* request);
 using ShowMessageBox = int(WINAPI*)(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -20,12 +20,10 @@ using ReadClock = DWORD(WINAPI*)();
 using ReadDoubleClickTime = UINT(WINAPI*)();
 
 struct DialogServices {
-    ChooseOpenFile chooseOpenFile;                            // GetOpenFileNameA
-    ShowMessageBox showMessageBox;                            // MessageBoxA
-    PerformShellVerb shellExecute;                            // ShellExecuteA
-    EventHandle (*createStopEvent)();                         // from the platform seam
-    void (*closeStopEvent)(EventHandle event);                // likewise
-    ThreadHandle (*startWorker)(WorkerEntry, void* argument); // likewise
+    ChooseOpenFile chooseOpenFile;         // GetOpenFileNameA
+    ShowMessageBox showMessageBox;         // MessageBoxA
+    PerformShellVerb shellExecute;         // ShellExecuteA
+    JobWorkerCalls jobWorker;              // from the platform seam
     ReadClock clockMs;                     // GetTickCount: ms, wrapping every 49.7 days
     ReadDoubleClickTime doubleClickTimeMs; // GetDoubleClickTime: the user's setting, in ms
 };

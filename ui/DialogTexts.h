@@ -9,7 +9,6 @@ constexpr char kStopLabel[] = "&Ferma";
 constexpr char kErrorCaption[] = "Errore";
 constexpr char kDoneQuestion[] = "Fatto! Vuoi ascoltare il file prodotto?";
 constexpr char kDoneCaption[] = ":-)";
-constexpr char kTextNotStarted[] = "Impossibile avviare l'elaborazione";
 // The chooser's only filter, as the platform wants it: pairs of strings ending in an
 // empty one (the literal's own terminator closes the list).
 constexpr char kWaveFilter[] = "Wave file (*.wav)\0*.wav\0";
@@ -17,5 +16,4 @@ constexpr char kPlayVerb[] = "play";
 
 constexpr uintptr_t kTimerId = 1;
 constexpr uint32_t kTimerPeriodMs = 250;
-constexpr int32_t kBarRange = 10000;      // the bar runs from 0 to this
-constexpr uint32_t kWorkerWaitMs = 12000; // a worker ends right after its last message
+constexpr int32_t kBarRange = 10000; // the bar runs from 0 to this

@@ -1,8 +1,8 @@
 #include "ui/JobControl.h"
 
-#include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
+#include "job/JobWorker.h"
 #include "ui/DialogIds.h"
 #include "ui/DialogServices.h"
 #include "ui/DialogTexts.h"
@@ -23,23 +23,6 @@ StartButtonMemory startButton{};
 void copyField(HWND dialog, int id, char (&path)[kPathBytes]) {
     path[0] = '\0';
     GetDlgItemTextA(dialog, id, path, kPathBytes);
-}
-
-// The worker posts its message as its very last act, so the wait is short. Its stop event
-// is closed only once it has surely ended: a worker that outlived the wait may still look
-// at it, and the handle's number could by then name something else. Such an event stays
-// open for the rest of the process. This is the only place the dialog closes a started
-// job's event, whether the job ended by itself, was stopped, or the dialog is closing.
-void releaseWorker() {
-    const int ended = waitForThread(jobState.workerThread, kWorkerWaitMs);
-    closeThreadHandle(jobState.workerThread);
-    jobState.workerThread = nullptr;
-    if (ended) {
-        dialogServices.closeStopEvent(jobState.stopEvent);
-    }
-    jobState.stopEvent = nullptr;
-    jobState.progress.active.store(0, std::memory_order_release);
-    jobState.running = 0;
 }
 
 // Players register the verbs they like: some offer "open" for .wav files but no "play".
@@ -95,23 +78,10 @@ void startJob(HWND dialog) {
     copyField(dialog, ID_OUTPUT_PATH, jobState.outputPath);
     copyField(dialog, ID_IMPULSE_PATH, jobState.impulsePath);
 
-    // Without its event a job could not be stopped, and closing the dialog would then cut
-    // the output short; such a job is not started.
-    jobState.stopEvent = dialogServices.createStopEvent();
-    ThreadHandle worker = nullptr;
-    if (jobState.stopEvent != nullptr) {
-        worker = dialogServices.startWorker(runConvolutionJob, nullptr);
-    }
-    if (worker == nullptr) {
-        dialogServices.closeStopEvent(jobState.stopEvent);
-        jobState.stopEvent = nullptr;
+    if (!startJobWorker(dialogServices.jobWorker)) {
         dialogServices.showMessageBox(dialog, kTextNotStarted, kErrorCaption, MB_OK);
         return;
     }
-    // The worker never reads these two, and its message can only be handled after this
-    // function has returned to the message loop.
-    jobState.workerThread = worker;
-    jobState.running = 1;
     setRunningLook(dialog, true);
 }
 
@@ -128,7 +98,7 @@ void endJob(HWND dialog, uint32_t message) {
     // can be pressed: a box opened from inside a file chooser's loop, or the shell while
     // it looks for a player, hands clicks back to the dialog.
     startButton.ending = true;
-    releaseWorker();
+    endJobWorker(dialogServices.jobWorker);
     // While a box is up the dialog keeps its running look; the idle look returns after.
     if (message == WM_JOB_FAILED) {
         dialogServices.showMessageBox(dialog, jobState.errorText, kErrorCaption, MB_OK);
@@ -149,7 +119,7 @@ void endJob(HWND dialog, uint32_t message) {
 void closeDialog(HWND dialog) {
     if (jobState.running != 0) {
         signalStopEvent(jobState.stopEvent);
-        releaseWorker();
+        endJobWorker(dialogServices.jobWorker);
     }
     EndDialog(dialog, 0);
 }

@@ -217,8 +217,12 @@ void installStandIns() {
     clockNow = kClockStart;
     doubleClickTime = 0;
     dialogServices = DialogServices{
-        chooseOpenFile,        showMessageBox,     shellExecute, createStopEventStandIn,
-        closeStopEventStandIn, startWorkerStandIn, readClock,    readDoubleClickTime};
+        chooseOpenFile,
+        showMessageBox,
+        shellExecute,
+        JobWorkerCalls{createStopEventStandIn, closeStopEventStandIn, startWorkerStandIn},
+        readClock,
+        readDoubleClickTime};
 }
 
 void removeStandIns() {
