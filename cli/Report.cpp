@@ -15,20 +15,18 @@ std::string italianCount(uint64_t count) {
     return grouped;
 }
 
+std::string italianDecimal(double value) {
+    const auto tenths = static_cast<uint64_t>(std::llround(std::fmax(0.0, value) * 10.0));
+    return italianCount(tenths / 10) + "," + static_cast<char>('0' + tenths % 10);
+}
+
 std::string saturationLine(uint64_t saturatedSamples, float peak) {
     if (saturatedSamples == 0) {
         return "";
     }
     // One decimal, never below +0,0: a saturated sample is at or beyond full scale.
     const double decibels = std::fmax(0.0, 20.0 * std::log10(static_cast<double>(peak)));
-    char level[32];
-    snprintf(level, sizeof level, "+%.1f", decibels);
-    std::string levelText = level;
-    for (char& c : levelText) {
-        if (c == '.') {
-            c = ','; // the decimal comma, whatever the C locale prints
-        }
-    }
+    const std::string levelText = "+" + italianDecimal(decibels);
     const char* samples = saturatedSamples == 1 ? " campione saturato" : " campioni saturati";
     return "attenzione: " + italianCount(saturatedSamples) + samples + ", picco " + levelText +
            " dB oltre il fondo scala";

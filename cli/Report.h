@@ -6,6 +6,9 @@
 
 // 12345 as "12.345": a dot between groups of three digits.
 std::string italianCount(uint64_t count);
+// 1234.56 as "1.234,6": one decimal, rounded, after a comma, the whole part grouped.
+// value >= 0.
+std::string italianDecimal(double value);
 
 // "attenzione: 12.345 campioni saturati, picco +4,2 dB oltre il fondo scala": how many
 // output samples had to be clamped and how far the largest went past full scale (peak is a

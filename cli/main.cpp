@@ -22,7 +22,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr uint32_t kPollMs = 20;     // how soon an interrupt reaches the job
 constexpr uint32_t kRefreshMs = 250; // the bar's refresh period
-constexpr int kBarWidth = 30;
 
 bool quiet = false; // -q: only failures are written
 
@@ -59,26 +58,6 @@ const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobbe
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
 
-void drawProgress(bool& drawn) {
-    if (jobState.progress.active.load(std::memory_order_acquire) != 1) {
-        return;
-    }
-    const int32_t total = jobState.progress.total.load(std::memory_order_relaxed);
-    const int32_t done = jobState.progress.done.load(std::memory_order_relaxed);
-    fprintf(stderr, "\r%s", formatProgressLine(done, total, kBarWidth).c_str());
-    fflush(stderr);
-    drawn = true;
-}
-
-void clearProgress(bool drawn) {
-    if (drawn) {
-        fprintf(stderr, "\r%*s\r", kBarWidth + 40, "");
-        fflush(stderr);
-    }
-}
-
-// Runs the job and waits for its end message; returns that message, or 0 when the worker
-// could not be started.
 // Anything at path, even a link to nothing: creating the output would replace it.
 bool pathExists(const char* path) {
     std::error_code error;
@@ -99,7 +78,7 @@ uint32_t runJob() {
         destroyMessageWindow(window);
         return 0;
     }
-    bool drawn = false;
+    ProgressDisplay display = startProgressDisplay();
     bool stopAsked = false;
     uint32_t sinceRefresh = 0;
     uint32_t message = 0;
@@ -111,10 +90,15 @@ uint32_t runJob() {
         sinceRefresh += kPollMs;
         if (showProgress && sinceRefresh >= kRefreshMs) {
             sinceRefresh = 0;
-            drawProgress(drawn);
+            drawProgress(display, jobState.progress);
         }
     }
-    clearProgress(drawn);
+    clearProgress(display);
+    if (showProgress && message == WM_JOB_DONE) {
+        const uint64_t elapsed = monotonicMilliseconds() - display.startMs;
+        fprintf(stderr, "convoluzione-cli: %s\n",
+                finishedLine(jobState.inputFrames, jobState.sampleRate, elapsed).c_str());
+    }
     // A worker that outlived the wait has only just let go of the window: it stays for the
     // rest of the process, like the worker's stop event.
     if (endJobWorker(calls)) {

@@ -154,6 +154,8 @@ unsigned runConvolutionJob(void*) {
                        held.output, jobState.progress, stop, engine, held.impulse->frames);
     jobState.saturatedSamples = held.output->saturatedSamples;
     jobState.saturationPeak = held.output->saturationPeak;
+    jobState.inputFrames = held.input->frames;
+    jobState.sampleRate = held.input->sampleRate;
     const int finished = releaseResources(held);
     jobState.progress.active.store(0, std::memory_order_release);
     if (result == convolveOutOfMemory) {

@@ -28,6 +28,8 @@ struct JobState {
                                      // WM_JOB_DONE or WM_JOB_STOPPED
     float saturationPeak;            // largest magnitude among them (1.0 = full scale), 0 when
                                      // none; likewise
+    uint32_t inputFrames;            // frames of the input (as its header declares) and its
+    uint32_t sampleRate;             // sample rate: what a job completed; likewise
 };
 
 // The one job state of the process; all zero at start.
