@@ -12,8 +12,6 @@ cd "$root"
 # shellcheck source=lib/windows-common.sh
 source "$root/scripts/lib/windows-common.sh"
 
-began=$(date +%s)
-step() { echo; echo "== $* ($(($(date +%s) - began)) s)"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 step "Packages"

@@ -11,8 +11,6 @@ cd "$root"
 # shellcheck source=lib/windows-common.sh
 source "$root/scripts/lib/windows-common.sh"
 
-began=$(date +%s)
-step() { echo; echo "== $* ($(($(date +%s) - began)) s)"; }
 
 step "Packages"
 ensure_windows_packages "${windows_packages[@]}"

@@ -1,5 +1,9 @@
-# Shared by the Windows scripts: packages, Wine's settings, and a private X display.
-# Source it; it defines functions only (and the WINE* variables).
+# Shared by the Windows scripts: packages, Wine's settings, a private X display, and the
+# heading of each stage. Source it; it defines functions only (and the WINE* variables).
+
+# A stage's heading, with the seconds since the script sourced this file.
+stages_began=$(date +%s)
+step() { echo; echo "== $* ($(($(date +%s) - stages_began)) s)"; }
 
 # Debian packages the Windows build, its tests and the end-to-end run need, besides those
 # of the native build (the reference the Windows programs are compared with).
