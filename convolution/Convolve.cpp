@@ -12,6 +12,7 @@
 #include "convolution/ReferenceEngine.h"
 #include "convolution/SingleFmaExactness.h"
 #include "convolution/SumKernels.h"
+#include "convolution/ZeroTermExactness.h"
 
 namespace {
 
@@ -107,12 +108,35 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
         (impulseChannels != 1 && impulseChannels != 2)) {
         return convolveCompleted; // no layout matches: nothing to produce
     }
-    const size_t samples = static_cast<size_t>(impulseFrames) * impulseChannels;
+    // The impulse's leading and trailing zeros add only zero terms (ZeroTermExactness.h):
+    // frames [first, end) of the impulse as given, over both channels, are all that is
+    // computed. Its leading zeros delay the output by `first` silent frames; its trailing
+    // ones add silence at the end. Reversed, original frame k is frame N - 1 - k.
     FastEngineSetup setup{};
+    uint32_t first = impulseFrames;
+    uint32_t end = 0;
+    NonZeroFrames spans[2] = {};
+    for (uint32_t c = 0; c < impulseChannels; ++c) {
+        const NonZeroFrames reversed = nonZeroFrames(impulse, impulseFrames, impulseChannels, c);
+        spans[c] = NonZeroFrames{impulseFrames - reversed.end, impulseFrames - reversed.first};
+        if (spans[c].first < spans[c].end) {
+            first = std::min(first, spans[c].first);
+            end = std::max(end, spans[c].end);
+        }
+    }
+    const uint32_t kept = end > first ? end - first : 0;
+    const float* keptTaps = impulse + static_cast<size_t>(impulseFrames - end) * impulseChannels;
+    for (uint32_t c = 0; c < impulseChannels; ++c) {
+        // In the kept taps, reversed: original frame k is tap end - 1 - k.
+        setup.taps[c] = spans[c].first < spans[c].end
+                            ? TapSpan{end - spans[c].end, end - spans[c].first}
+                            : TapSpan{0, 0};
+    }
+    const size_t samples = static_cast<size_t>(kept) * impulseChannels;
     setup.kernels = chooseKernels(options.path);
     setup.singleFma = setup.kernels->singleFma != nullptr && !options.forceDoubleChain &&
-                      singleFmaIsExact(impulse, samples, impulseFrames);
-    setup.skipSilence = setup.singleFma || allFinite(impulse, samples);
+                      singleFmaIsExact(keptTaps, samples, kept);
+    setup.skipSilence = setup.singleFma || allFinite(keptTaps, samples);
     setup.threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
     setup.laneFrames = options.laneFrames;
     setup.tileTaps = options.tileTaps;
@@ -121,7 +145,7 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
     // infinite impulse sample times a silent frame is NaN, so then every frame is computed.
     setup.inputFrames =
         setup.skipSilence ? std::min(input->frames, input->framesInFile) : input->frames;
+    setup.leadingFrames = kept > 0 ? first : 0;
     setup.outputFrames = static_cast<uint64_t>(input->frames) + claimed;
-    return convolveFast(input, impulse, impulseFrames, impulseChannels, output, progress, stop,
-                        setup);
+    return convolveFast(input, keptTaps, kept, impulseChannels, output, progress, stop, setup);
 }

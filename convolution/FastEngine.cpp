@@ -82,6 +82,7 @@ struct ChannelPass {
     uint32_t inputChannel;  // window index: 0, or 1 for the right input channel
     const float* taps;      // one reversed impulse channel, impulseFrames contiguous floats
     uint32_t outputChannel; // its place in an output frame
+    TapSpan span;           // its non-zero taps: the only ones it computes
 };
 
 // What one worker computes with: its own tile, rows and running sums, on its own cache lines.
@@ -96,12 +97,13 @@ struct Shape {
     const SumKernels* kernels; // the instruction set's kernels
     SumTile sumTile;           // the single-precision or the double kernel
     uint64_t inputFrames;      // M: the input frames that are not all silence
-    uint64_t outputFrames;     // the output's length: M + N, and silence after that
+    uint64_t leadingFrames;    // silent output frames before the computed ones
+    uint64_t outputFrames;     // the output's length: leading + M + N, and silence after that
     uint32_t impulseFrames;    // N
     uint32_t inputChannels;    // 1 or 2 windows
     uint32_t outputChannels;   // floats per output frame
     ChannelPass passes[2];     // one per output channel
-    bool skipSilence;          // restrict taps to those that meet real input frames
+    bool skipSilence;          // leave out taps that meet only silent input frames
     uint32_t lanes;            // frames per vector
     BlockPlan plan;            // blocks, pieces and tiles
 };
@@ -120,12 +122,16 @@ struct BlockFiles {
 };
 
 struct Engine {
-    Shape shape;                    // fixed for the call
-    unsigned workers;               // threads computing, the caller included
-    uint64_t blocks;                // blocks worth computing: ceil((M + N) / B)
-    AlignedBuffer rowFrom;          // plan.rowOffsets offsets: the row of window sample x
-    AlignedBuffer splitTaps[2];     // a stereo impulse's channels, each made contiguous
-    AlignedBuffer window[2];        // per input channel: the ring of u (BlockPlan.h)
+    Shape shape;                // fixed for the call
+    unsigned workers;           // threads computing, the caller included
+    uint64_t blocks;            // blocks worth computing: ceil((M + N) / B)
+    AlignedBuffer rowFrom;      // plan.rowOffsets offsets: the row of window sample x
+    AlignedBuffer splitTaps[2]; // a stereo impulse's channels, each made contiguous
+    AlignedBuffer window[2];    // per input channel: the ring of u (BlockPlan.h)
+    // Per input channel, with skipSilence: a ring (windowRing entries, indexed like the
+    // window's) of how many samples of u before each position are not zero, modulo 2^32. The
+    // difference of two entries counts the non-zero samples between them.
+    AlignedBuffer nonZeroBefore[2];
     AlignedBuffer panels[2];        // per input channel: the window transposed, a ring of panels
     AlignedBuffer outputBlocks[2];  // B output frames each, interleaved: block b uses b % 2
     std::atomic<uint64_t> nextTask; // tasks taken so far: (pieces + 1) per block
@@ -219,10 +225,90 @@ unsigned pieceForTask(const Shape& s, uint64_t start, unsigned task) {
 
 // A step of a piece: one tile of taps on one input channel.
 struct PieceStep {
-    int64_t firstTap; // i0: the tile's first tap
-    uint32_t taps;    // taps in the tile
+    int64_t firstTap; // i0: the step's first tap
+    uint32_t taps;    // taps in the step
     uint32_t channel; // input channel
 };
+
+// The taps one piece computes, and where its window starts.
+struct PieceTaps {
+    int64_t lo;        // the first tap of its first tile (tapRange)
+    int64_t hi;        // one past its last tap
+    int64_t steps;     // tiles x input channels
+    uint64_t first;    // its first frame, f: tap i of lane sum j reads u[f + i + ...]
+    uint64_t frames;   // lanes x S
+    int64_t spanLo[2]; // per input channel: the first tap of any pass on it
+    int64_t spanHi[2]; // and one past the last; spanLo == spanHi when none computes
+};
+
+// Non-zero samples of u in [from, to) on one input channel; to - from <= B + N.
+uint32_t nonZeroIn(const Engine& e, uint32_t channel, uint64_t from, uint64_t to) {
+    const auto* before = static_cast<const uint32_t*>(e.nonZeroBefore[channel].data);
+    const uint64_t ring = e.shape.plan.windowRing;
+    return before[to % ring] - before[from % ring];
+}
+
+// Narrows the taps [t0, t1) of a piece to those whose window, u[first + t ... first + t +
+// frames), holds a sample other than zero: a tap before the reach of the first such sample,
+// or after the last one, meets only zeros in every lane (ZeroTermExactness.h). Two binary
+// searches over the counts. false when no tap is left.
+bool narrowToSound(const Engine& e, uint32_t channel, const PieceTaps& p, int64_t& t0,
+                   int64_t& t1) {
+    const uint64_t from = p.first + static_cast<uint64_t>(t0);
+    const uint64_t to = p.first + static_cast<uint64_t>(t1 - 1) + p.frames;
+    if (nonZeroIn(e, channel, from, to) == 0) {
+        return false;
+    }
+    uint64_t lo = from; // the first non-zero sample is in [lo, hi]
+    uint64_t hi = to - 1;
+    while (lo < hi) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        if (nonZeroIn(e, channel, from, mid + 1) > 0) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    const auto firstSound = static_cast<int64_t>(lo - p.first);
+    hi = to - 1; // the last one is in [lo, hi]
+    while (lo < hi) {
+        const uint64_t mid = lo + (hi - lo + 1) / 2;
+        if (nonZeroIn(e, channel, mid, to) > 0) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    const auto lastSound = static_cast<int64_t>(lo - p.first);
+    t0 = std::max(t0, firstSound - static_cast<int64_t>(p.frames) + 1);
+    t1 = std::min(t1, lastSound + 1);
+    return true;
+}
+
+// Step k of a piece (tile k / channels on input channel k % channels), narrowed to the taps
+// its passes compute and, when silence is skipped, to those that meet sound. false when
+// nothing is left of it.
+bool pieceStep(const Engine& e, const PieceTaps& p, int64_t k, PieceStep& step) {
+    const Shape& s = e.shape;
+    const auto channel = static_cast<uint32_t>(k % s.inputChannels);
+    int64_t t0 = p.lo + k / s.inputChannels * s.plan.tileTaps;
+    int64_t t1 = std::min<int64_t>(t0 + s.plan.tileTaps, p.hi);
+    t0 = std::max(t0, p.spanLo[channel]);
+    t1 = std::min(t1, p.spanHi[channel]);
+    if (t0 >= t1 || (s.skipSilence && !narrowToSound(e, channel, p, t0, t1))) {
+        return false;
+    }
+    step = PieceStep{t0, static_cast<uint32_t>(t1 - t0), channel};
+    return true;
+}
+
+// The first step from k on that has taps left, or p.steps.
+int64_t nextStep(const Engine& e, const PieceTaps& p, int64_t k, PieceStep& step) {
+    while (k < p.steps && !pieceStep(e, p, k, step)) {
+        ++k;
+    }
+    return k;
+}
 
 // The copy of a step's rows out of the block's panels. Block b's first column is column
 // (b mod m) x B / S of ring panel (b div m) mod ringPanels, m the blocks per panel;
@@ -250,41 +336,56 @@ RowCopy stepRows(const Engine& e, uint64_t block, uint64_t pieceOffset, const Pi
 bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scratch) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
-    const uint64_t pieceFrames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
-    const uint64_t pieceOffset = piece * pieceFrames; // from the block's start
-    const uint64_t start = blockStart(e, block);
-    int64_t lo = 0;
-    int64_t hi = 0;
-    tapRange(s, start, piece, lo, hi);
-    const size_t sumFloats = static_cast<size_t>(plan.laneFrames) * s.lanes;
-    for (uint32_t p = 0; p < s.outputChannels; ++p) {
-        memset(scratch.sums[p].data, 0, sumFloats * sizeof(float));
+    PieceTaps p{};
+    p.frames = static_cast<uint64_t>(s.lanes) * plan.laneFrames;
+    const uint64_t pieceOffset = piece * p.frames; // from the block's start
+    p.first = blockStart(e, block) + pieceOffset;
+    tapRange(s, blockStart(e, block), piece, p.lo, p.hi);
+    p.steps = p.hi > p.lo ? (p.hi - p.lo + plan.tileTaps - 1) / plan.tileTaps * s.inputChannels : 0;
+    for (uint32_t c = 0; c < s.inputChannels; ++c) {
+        p.spanLo[c] = s.impulseFrames;
+        p.spanHi[c] = 0;
     }
-    const int64_t tiles = hi > lo ? (hi - lo + plan.tileTaps - 1) / plan.tileTaps : 0;
-    const int64_t steps = tiles * s.inputChannels;
-    const auto stepAt = [&](int64_t k) {
-        const int64_t i0 = lo + k / s.inputChannels * plan.tileTaps;
-        return PieceStep{i0, static_cast<uint32_t>(std::min<int64_t>(plan.tileTaps, hi - i0)),
-                         static_cast<uint32_t>(k % s.inputChannels)};
-    };
-    if (steps > 0) {
-        RowCopy first = stepRows(e, block, pieceOffset, stepAt(0), floats(scratch.rows[0]));
-        s.kernels->copyRows(first);
+    for (uint32_t q = 0; q < s.outputChannels; ++q) {
+        const ChannelPass& pass = s.passes[q];
+        if (pass.span.first < pass.span.end) {
+            p.spanLo[pass.inputChannel] =
+                std::min<int64_t>(p.spanLo[pass.inputChannel], pass.span.first);
+            p.spanHi[pass.inputChannel] =
+                std::max<int64_t>(p.spanHi[pass.inputChannel], pass.span.end);
+        }
+    }
+    const size_t sumFloats = static_cast<size_t>(plan.laneFrames) * s.lanes;
+    for (uint32_t q = 0; q < s.outputChannels; ++q) {
+        memset(scratch.sums[q].data, 0, sumFloats * sizeof(float));
+    }
+    PieceStep step{};
+    int64_t k = nextStep(e, p, 0, step);
+    unsigned filling = 0; // the rows buffer the current step's rows are in
+    if (k < p.steps) {
+        RowCopy rows = stepRows(e, block, pieceOffset, step, floats(scratch.rows[0]));
+        s.kernels->copyRows(rows);
     }
     uint64_t sinceLook = 0; // terms computed since this piece last looked at the stop request
-    for (int64_t k = 0; k < steps; ++k) {
-        const PieceStep step = stepAt(k);
-        const float* rows = floats(scratch.rows[k % 2]);
+    while (k < p.steps) {
+        PieceStep following{};
+        const int64_t after = nextStep(e, p, k + 1, following);
+        const float* rows = floats(scratch.rows[filling]);
         RowCopy next{};
-        if (k + 1 < steps) {
-            next =
-                stepRows(e, block, pieceOffset, stepAt(k + 1), floats(scratch.rows[(k + 1) % 2]));
+        if (after < p.steps) {
+            next = stepRows(e, block, pieceOffset, following, floats(scratch.rows[1 - filling]));
         }
-        for (uint32_t p = 0; p < s.outputChannels; ++p) {
-            if (s.passes[p].inputChannel == step.channel) {
-                s.sumTile(rows, s.passes[p].taps + step.firstTap, step.taps,
-                          floats(scratch.sums[p]), plan.laneFrames, next);
-                sinceLook += pieceFrames * step.taps; // a term per frame and tap
+        for (uint32_t q = 0; q < s.outputChannels; ++q) {
+            const ChannelPass& pass = s.passes[q];
+            const int64_t from = std::max<int64_t>(step.firstTap, pass.span.first);
+            const int64_t to = std::min<int64_t>(step.firstTap + step.taps, pass.span.end);
+            if (pass.inputChannel == step.channel && from < to) {
+                // Tap t of the step takes the rows from t - firstTap on.
+                s.sumTile(rows + static_cast<size_t>(from - step.firstTap) * s.lanes,
+                          pass.taps + from, static_cast<uint32_t>(to - from),
+                          floats(scratch.sums[q]), plan.laneFrames, next);
+                sinceLook +=
+                    p.frames * static_cast<uint64_t>(to - from); // a term per frame and tap
             }
         }
         s.kernels->copyRows(next); // what the kernels left
@@ -295,6 +396,9 @@ bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scra
         if (block >= e.endBlock.load(std::memory_order_relaxed)) {
             return false;
         }
+        k = after;
+        step = following;
+        filling = 1 - filling;
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
     float* out = floats(e.outputBlocks[block % 2]) + pieceOffset * s.outputChannels;
@@ -328,13 +432,19 @@ void readChunk(Engine& e, uint64_t chunk) {
     const float* from = floats(f.read);
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         float* ring = floats(e.window[c]);
+        auto* before = static_cast<uint32_t*>(e.nonZeroBefore[c].data); // null: not counted
         uint64_t at = (s.impulseFrames + blockStart(e, chunk)) % plan.windowRing;
+        uint32_t seen = before != nullptr ? before[at] : 0;
         for (uint64_t k = 0; k < plan.blockFrames; ++k) {
             const float value = k < count ? from[k * s.inputChannels + c] : 0.0f;
             ring[at] = value; // and again past the ring's end
             ring[at + plan.windowRing] = value;
             if (++at == plan.windowRing) {
                 at = 0;
+            }
+            if (before != nullptr) {
+                seen += value != 0.0f ? 1 : 0;
+                before[at] = seen;
             }
         }
     }
@@ -451,22 +561,19 @@ void workerTask(void* context, unsigned worker) {
     }
 }
 
-// The output's frames after the last one any input frame reaches: silence, written a block
-// at a time from an output buffer (all blocks are written by now), looking at the stop
-// request between blocks.
-ConvolveResult writeSilence(Engine& e) {
-    BlockFiles& f = e.files;
-    const uint64_t blockFrames = e.shape.plan.blockFrames;
-    AlignedBuffer& spare = e.outputBlocks[0];
-    memset(spare.data, 0,
-           static_cast<size_t>(blockFrames) * e.shape.outputChannels * sizeof(float));
-    while (f.framesWritten < e.shape.outputFrames) {
-        if (stopRequested(f.stop)) {
-            return convolveStopped;
-        }
-        const uint64_t count = std::min(blockFrames, e.shape.outputFrames - f.framesWritten);
-        if (!writeBlock(f, floats(spare), static_cast<uint32_t>(count))) {
+// Silence, written until `until` frames are, a few thousand at a time, looking at the stop
+// request after each while some are left: the output's frames before the first one the kept
+// impulse reaches, and those after the last one any input frame reaches.
+ConvolveResult writeSilence(BlockFiles& f, uint64_t until) {
+    constexpr uint32_t kSilentFrames = 8192;
+    static const float kSilence[2 * kSilentFrames] = {};
+    while (f.framesWritten < until) {
+        const uint64_t count = std::min<uint64_t>(kSilentFrames, until - f.framesWritten);
+        if (!writeBlock(f, kSilence, static_cast<uint32_t>(count))) {
             return convolveWriteFailed;
+        }
+        if (f.framesWritten < until && stopRequested(f.stop)) {
+            return convolveStopped;
         }
     }
     return convolveCompleted;
@@ -475,12 +582,9 @@ ConvolveResult writeSilence(Engine& e) {
 ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     const uint64_t totalFrames = e.shape.inputFrames + e.shape.impulseFrames;
     e.blocks = (totalFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
-    startProgress(*e.files.progress, progressCount(e.shape.outputFrames));
-    // A stop asked for before the work starts ends it here: the file tasks look only from
-    // the second block on, and a job of one block (a short input, or a slow machine) would
-    // otherwise run to its end whatever is asked.
-    if (stopRequested(e.files.stop)) {
-        return convolveStopped;
+    const ConvolveResult leading = writeSilence(e.files, e.shape.leadingFrames);
+    if (leading != convolveCompleted) {
+        return leading;
     }
     readChunk(e, 0);
     readChunk(e, 1);
@@ -496,14 +600,17 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     if (e.endBlock.load(std::memory_order_relaxed) < e.blocks) {
         return convolveStopped; // the frames computed so far went to the file
     }
-    return writeSilence(e);
+    return writeSilence(e.files, e.shape.outputFrames);
 }
 
-bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels) {
+bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels,
+                    const TapSpan* spans) {
     Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
-        if (!allocateAligned(e.window[c], plan.windowCapacity, sizeof(float))) {
+        if (!allocateAligned(e.window[c], plan.windowCapacity, sizeof(float)) ||
+            (s.skipSilence &&
+             !allocateAligned(e.nonZeroBefore[c], plan.windowRing, sizeof(uint32_t)))) {
             return false;
         }
     }
@@ -557,15 +664,19 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
         left = floats(e.splitTaps[0]);
         right = floats(e.splitTaps[1]);
     }
-    s.passes[0] = ChannelPass{0, left, 0};
+    s.passes[0] = ChannelPass{0, left, 0, spans[0]};
     // The right output takes the right input channel when there is one, and the right
     // impulse channel when there is one.
-    s.passes[1] = ChannelPass{s.inputChannels == 2 ? 1u : 0u, right, 1};
+    s.passes[1] =
+        ChannelPass{s.inputChannels == 2 ? 1u : 0u, right, 1, spans[impulseChannels == 2 ? 1 : 0]};
     return true;
 }
 
 void releaseEngine(Engine& e) {
     for (AlignedBuffer& b : e.window) {
+        releaseAligned(b);
+    }
+    for (AlignedBuffer& b : e.nonZeroBefore) {
         releaseAligned(b);
     }
     for (AlignedBuffer& b : e.panels) {
@@ -596,6 +707,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     s.kernels = setup.kernels;
     s.sumTile = setup.singleFma ? setup.kernels->singleFma : setup.kernels->doubleChain;
     s.inputFrames = setup.inputFrames;
+    s.leadingFrames = setup.leadingFrames;
     s.outputFrames = setup.outputFrames;
     s.impulseFrames = impulseFrames;
     s.inputChannels = input->channels;
@@ -606,6 +718,16 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     e.files.writer = output;
     e.files.progress = &progress;
     e.files.stop = stop;
+    startProgress(progress, progressCount(s.outputFrames));
+    // A stop asked for before the work starts ends it here: the file tasks look only from
+    // the second block on, and a job of one block (a short input, or a slow machine) would
+    // otherwise run to its end whatever is asked.
+    if (stopRequested(stop)) {
+        return convolveStopped;
+    }
+    if (impulseFrames == 0) {
+        return writeSilence(e.files, s.outputFrames); // an impulse of zeros
+    }
     const uint64_t totalFrames = s.inputFrames + impulseFrames;
 
     unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
@@ -630,7 +752,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     s.plan = planBlocks(shape);
 
     ConvolveResult result = convolveOutOfMemory;
-    if (allocateEngine(e, reversedImpulse, impulseChannels)) {
+    if (allocateEngine(e, reversedImpulse, impulseChannels, setup.taps)) {
         result = runBlocks(e, pool);
     }
     stopWorkerPool(pool);

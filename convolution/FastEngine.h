@@ -10,6 +10,13 @@
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
 
+// The taps of one reversed impulse channel that are not zero: [first, end), or first == end
+// when every one is. The taps outside only ever add exact zeros (ZeroTermExactness.h).
+struct TapSpan {
+    uint32_t first;
+    uint32_t end;
+};
+
 struct FastEngineSetup {
     const SumKernels* kernels; // the instruction set's kernels
     bool singleFma;            // use kernels->singleFma (only when exact for this impulse)
@@ -20,14 +27,18 @@ struct FastEngineSetup {
     unsigned tileTaps;         // taps per transposed tile; 0 = default
     uint64_t inputFrames;      // input frames that can be other than silence: input->frames, or
                                // fewer when the file holds fewer (and skipSilence allows)
-    uint64_t outputFrames;     // frames the output gets: at least inputFrames + impulseFrames;
-                               // those after them are silence
+    uint64_t leadingFrames;    // silent output frames written before the computed ones: the
+                               // impulse's leading zeros, cut off by the caller
+    uint64_t outputFrames;     // frames the output gets: at least leadingFrames + inputFrames +
+                               // impulseFrames; those after them are silence
+    TapSpan taps[2];           // per impulse channel, its non-zero taps within impulseFrames
 };
 
 // Convolves like convolveReference, with the impulse already reversed (reversedImpulse:
-// impulseFrames frames of impulseChannels floats; it is only read), computing the first
-// setup.inputFrames + impulseFrames output frames and writing silence after them up to
-// setup.outputFrames. Input and impulse channel counts are 1 or 2.
+// impulseFrames frames of impulseChannels floats; it is only read): writes
+// setup.leadingFrames silent frames, then computes setup.inputFrames + impulseFrames output
+// frames, then writes silence up to setup.outputFrames. Input and impulse channel counts are
+// 1 or 2; impulseFrames may be 0 (an impulse of zeros: the whole output is silence).
 ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
                             uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
                             StopCheck stop, const FastEngineSetup& setup);

@@ -4,6 +4,7 @@
 // many of them (and with the engine's own sizes).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -89,10 +90,29 @@ Case randomCase(std::mt19937& rng, int index) {
     } else {
         c.impulse = sixteenBitImpulse(rng, taps, impulseKind < 6 ? 32768 : 64);
     }
+    // Now and then digital silence: runs of zeros in the input, zeros at the impulse's ends.
+    const bool zeros = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
+    if (zeros && m > 0) {
+        for (int run = 0; run < 3; ++run) {
+            const size_t at = std::uniform_int_distribution<size_t>(0, m - 1)(rng);
+            const size_t length = std::uniform_int_distribution<size_t>(1, m - at)(rng);
+            std::fill(c.input.begin() + static_cast<long>(at * c.layout.inputChannels),
+                      c.input.begin() + static_cast<long>((at + length) * c.layout.inputChannels),
+                      int16_t{0});
+        }
+    }
+    if (zeros) {
+        const size_t edge = std::uniform_int_distribution<size_t>(0, n)(rng);
+        const bool atStart = rng() % 2 == 0;
+        for (size_t f = 0; f < edge; ++f) {
+            const size_t frame = atStart ? f : n - 1 - f;
+            c.impulse[frame * c.layout.impulseChannels] = 0.0f;
+        }
+    }
     c.describe = "case " + std::to_string(index) + ": " + std::to_string(c.layout.inputChannels) +
                  "x" + std::to_string(c.layout.impulseChannels) + " m=" + std::to_string(m) +
                  " n=" + std::to_string(n) + " amplitude=" + std::to_string(amplitude) +
-                 " impulse kind " + std::to_string(impulseKind);
+                 " impulse kind " + std::to_string(impulseKind) + (zeros ? " with zeros" : "");
     return c;
 }
 
@@ -124,6 +144,120 @@ TEST(FastEngine, MatchesTheLiteralEngineOnRandomCases) {
                 << " laneFrames=" << laneFrames << " tileTaps=" << tileTaps;
             ASSERT_EQ(run.done, expected.done);
             ASSERT_EQ(run.total, expected.total);
+        }
+    }
+}
+
+// Noise of both signs with exact-zero runs of `runFrames` frames (all channels), run k
+// starting at k x d, d odd and longer than any block or tile window used below, so that the
+// runs' starts and ends fall on every offset within a block, a piece and a tile.
+std::vector<int16_t> noiseWithZeroRuns(std::mt19937& rng, uint16_t channels, size_t runFrames,
+                                       size_t runs) {
+    const size_t d = runFrames + (runFrames % 2 == 0 ? 131 : 132);
+    std::vector<int16_t> out = randomSamples(rng, (runs * d + 40) * channels, 32768);
+    for (size_t k = 0; k < runs; ++k) {
+        std::fill(out.begin() + static_cast<long>(k * d * channels),
+                  out.begin() + static_cast<long>((k * d + runFrames) * channels), int16_t{0});
+    }
+    return out;
+}
+
+// A 16-bit impulse of both signs whose channels start and end with different numbers of
+// zeros, some of them -0 (which a direct caller may pass).
+std::vector<float> impulseWithZeroEdges(std::mt19937& rng, uint32_t channels, size_t frames) {
+    std::vector<float> out = sixteenBitImpulse(rng, frames * channels, 32768);
+    const size_t leading[2] = {2, 5};
+    const size_t trailing[2] = {3, 1};
+    for (uint32_t c = 0; c < channels; ++c) {
+        for (size_t f = 0; f < frames; ++f) {
+            if (f < leading[c] || f + trailing[c] >= frames) {
+                out[f * channels + c] = f % 2 == 0 ? 0.0f : -0.0f;
+            }
+        }
+    }
+    return out;
+}
+
+TEST(FastEngine, ZeroRunsAtEveryBlockPieceAndTileEdgeMatch) {
+    // Lanes of 4, 8 or 16 frames, S = 2, K = 3, one or two threads: blocks of 8 to 128
+    // frames, so the runs' edges (period d, odd) meet every offset in them.
+    std::mt19937 rng(1618);
+    for (const Layout& layout : kLayouts) {
+        for (size_t runFrames : {1, 8, 17, 64, 129, 300}) {
+            const auto input = noiseWithZeroRuns(rng, layout.inputChannels, runFrames, 128);
+            const auto impulse = impulseWithZeroEdges(rng, layout.impulseChannels, 14);
+            const EngineRun expected = runEngine(referenceEngine(), layout.inputChannels, input,
+                                                 layout.impulseChannels, impulse);
+            for (const EngineVariant& variant : enginesOnThisCpu()) {
+                for (unsigned threads = 1; threads <= 2; ++threads) {
+                    const EngineRun run =
+                        runEngine(engineWith(optionsFor(variant, threads, 2, 3)),
+                                  layout.inputChannels, input, layout.impulseChannels, impulse);
+                    ASSERT_EQ(run.samples, expected.samples)
+                        << variant.name << " threads=" << threads << " run=" << runFrames
+                        << " layout " << layout.inputChannels << "x" << layout.impulseChannels;
+                    ASSERT_EQ(run.done, expected.done);
+                }
+            }
+        }
+    }
+}
+
+TEST(FastEngine, SilentInputsAndImpulsesMatch) {
+    // Inputs and impulses that are wholly or mostly zeros, in every layout: the output is
+    // M + N frames whatever is left out, and a sum of zero terms (of either sign) is 0.
+    std::mt19937 rng(577);
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Row {
+        const char* name;
+        size_t inputFrames;
+        bool silentInput;           // every input sample 0
+        std::vector<float> pattern; // impulse frames (repeated per channel); empty = random
+        size_t silentTail;          // zeros appended to the impulse's frames
+    };
+    const std::vector<Row> rows = {
+        {"all-zero impulse", 700, false, {0.0f, -0.0f, 0.0f, 0.0f}, 0},
+        {"all-zero input", 700, true, {}, 0},
+        {"both all zero", 300, true, {0.0f, 0.0f}, 0},
+        {"one tap among zeros", 700, false, {0.0f, -0.0f, 0.25f, 0.0f, -0.0f}, 40},
+        {"negative tap at the end", 500, false, {0.0f, 0.0f, 0.0f, -0.5f}, 0},
+        {"infinite tap among zeros", 200, false, {0.0f, inf, 0.0f, 0.5f}, 7},
+        {"long silent tail", 900, false, {}, 2000},
+        {"no input", 0, false, {}, 30},
+    };
+    for (const Row& row : rows) {
+        for (const Layout& layout : kLayouts) {
+            std::vector<int16_t> input =
+                randomSamples(rng, row.inputFrames * layout.inputChannels, 32768);
+            if (row.silentInput) {
+                std::fill(input.begin(), input.end(), int16_t{0});
+            }
+            std::vector<float> frames = row.pattern;
+            if (frames.empty()) {
+                frames = sixteenBitImpulse(rng, 25, 32768);
+            }
+            frames.resize(frames.size() + row.silentTail, 0.0f);
+            std::vector<float> impulse;
+            for (float tap : frames) {
+                for (uint32_t c = 0; c < layout.impulseChannels; ++c) {
+                    impulse.push_back(c == 0 ? tap : -tap); // -tap: zeros of the other sign
+                }
+            }
+            const EngineRun expected = runEngine(referenceEngine(), layout.inputChannels, input,
+                                                 layout.impulseChannels, impulse);
+            for (const EngineVariant& variant : enginesOnThisCpu()) {
+                for (unsigned laneFrames : {0u, 3u}) {
+                    const EngineRun run =
+                        runEngine(engineWith(optionsFor(variant, 2, laneFrames, laneFrames)),
+                                  layout.inputChannels, input, layout.impulseChannels, impulse);
+                    ASSERT_EQ(run.result, convolveCompleted) << row.name;
+                    ASSERT_EQ(run.samples, expected.samples)
+                        << row.name << " " << variant.name << " layout " << layout.inputChannels
+                        << "x" << layout.impulseChannels;
+                    ASSERT_EQ(run.total, expected.total) << row.name;
+                    ASSERT_EQ(run.done, expected.done) << row.name;
+                }
+            }
         }
     }
 }

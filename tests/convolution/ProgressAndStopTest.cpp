@@ -2,6 +2,7 @@
 // blocks, where a stop lands, and what is left in the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -114,18 +115,25 @@ TEST(FastEngineStop, LandsBetweenBlocksAndKeepsExactlyWhatWasCounted) {
 TEST(FastEngineStop, LandsWhereAskedAtTheEngineOwnSizes) {
     // The first look is before any work: a stop there ends even a job of one block, with
     // nothing written. With a long impulse each block is short in frames, so a stop at the
-    // second look lands mid-run.
+    // second look lands mid-run; so it does in an output that is all silence (an impulse of
+    // zeros), or that starts with a long silence (an impulse with leading zeros).
     struct Case {
         uint32_t inputFrames;
         uint32_t impulseFrames;
+        float tap;           // every impulse sample
+        uint32_t zerosFirst; // leading impulse samples that are zero
         int stopAtCheck;
     };
-    for (const Case& c : {Case{1000, 100, 1}, Case{4000, 70000, 2}}) {
+    const float quiet = 1.0f / 32768;
+    for (const Case& c : {Case{1000, 100, quiet, 0, 1}, Case{4000, 70000, quiet, 0, 2},
+                          Case{4000, 70000, 0.0f, 0, 2}, Case{4000, 70000, quiet, 60000, 2}}) {
         const int32_t total = static_cast<int32_t>(c.inputFrames + c.impulseFrames);
         Watcher watcher{nullptr, total, c.stopAtCheck, 0, 0, 0};
+        std::vector<float> impulse(c.impulseFrames, c.tap);
+        std::fill(impulse.begin(), impulse.begin() + c.zerosFirst, 0.0f);
         const EngineRun run =
             runWatched(engineWith(EngineOptions{}), 1, std::vector<int16_t>(c.inputFrames, 100), 1,
-                       std::vector<float>(c.impulseFrames, 0.0f), watcher);
+                       impulse, watcher);
         EXPECT_EQ(run.result, convolveStopped);
         EXPECT_EQ(watcher.checks, c.stopAtCheck);
         EXPECT_EQ(watcher.faults, 0);
