@@ -1,5 +1,6 @@
 #include "bench/BenchData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -52,16 +53,62 @@ int writeBenchSignal(const std::string& path, double seconds, uint32_t rate, uin
     return writeFrames(path, rate, channels, samples);
 }
 
-int writeBenchImpulse(const std::string& path, double seconds, uint32_t rate, uint32_t channels) {
+int writeBenchImpulse(const std::string& path, double seconds, uint32_t rate, uint32_t channels,
+                      double zeroTail) {
     const size_t frames = static_cast<size_t>(seconds * rate);
     std::vector<float> samples(frames * channels);
     NoiseSource noise{0xD1B54A32D192ED03ULL};
+    // About 60 dB of decay over the impulse's length, a room's tail; or, for a zero tail,
+    // from 0.5 down to one 16-bit step over the first 1 - zeroTail of it. The writer
+    // truncates toward zero without dither, as a plain conversion to 16 bits does, so every
+    // sample after that is exactly zero.
+    const double sounding = static_cast<double>(frames) * (1.0 - zeroTail);
+    const double decay = zeroTail > 0 ? std::log(0.5 * 32768.0) / sounding : 6.9 / frames;
     for (size_t f = 0; f < frames; ++f) {
-        // About 60 dB of decay over the impulse's length, a room's tail.
-        const double envelope = std::exp(-6.9 * static_cast<double>(f) / frames);
+        const double envelope = std::exp(-decay * static_cast<double>(f));
         for (uint32_t c = 0; c < channels; ++c) {
             samples[f * channels + c] = static_cast<float>(0.5 * envelope * nextNoise(noise));
         }
+    }
+    return writeFrames(path, rate, channels, samples);
+}
+
+int writeBenchStem(const std::string& path, double seconds, uint32_t rate, uint32_t channels,
+                   double silentShare) {
+    const size_t frames = static_cast<size_t>(seconds * rate);
+    std::vector<float> samples(frames * channels, 0.0f);
+    NoiseSource lengths{0x6A09E667F3BCC909ULL};
+    const double pi = 3.14159265358979323846;
+    // Phrases 0.5 to 2.5 s long at random, each followed by a silence of at least 0.5 s
+    // that brings the silence so far to silentShare of what was written. A phrase is a
+    // note with a short fade at each end; the silences are exact zeros.
+    const double silenceScale = silentShare / (1.0 - silentShare);
+    size_t at = 0;
+    size_t sounding = 0;
+    size_t silent = 0;
+    double pitch = 196.0;
+    while (at < frames) {
+        const double phraseSeconds = 1.5 + nextNoise(lengths);
+        const auto phrase = std::min(frames - at, static_cast<size_t>(phraseSeconds * rate));
+        const size_t fade = std::min<size_t>(phrase / 2, rate / 100);
+        for (size_t f = 0; f < phrase; ++f) {
+            const double t = static_cast<double>(f) / rate;
+            const size_t edge = std::min(f, phrase - 1 - f);
+            const double gain = edge < fade ? static_cast<double>(edge) / fade : 1.0;
+            for (uint32_t c = 0; c < channels; ++c) {
+                const double tone = 0.4 * std::sin(2 * pi * (pitch + 2 * c) * t) +
+                                    0.15 * std::sin(2 * pi * 3.01 * pitch * t + c) +
+                                    0.05 * nextNoise(lengths);
+                samples[(at + f) * channels + c] = static_cast<float>(gain * tone);
+            }
+        }
+        at += phrase;
+        sounding += phrase;
+        pitch = pitch < 400 ? pitch * 1.26 : 196.0;
+        const double owed = silenceScale * static_cast<double>(sounding) - silent;
+        const auto silence = static_cast<size_t>(std::max(0.5 * rate, owed));
+        at += silence;
+        silent += silence;
     }
     return writeFrames(path, rate, channels, samples);
 }
