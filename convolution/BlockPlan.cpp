@@ -83,16 +83,18 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     plan.panelColumns = static_cast<uint32_t>(roundUp(kPanelColumns, plan.blockColumns));
     plan.panelStride = plan.panelColumns + in.lanes;
     plan.panelFloats = static_cast<uint64_t>(plan.tileRows) * plan.panelStride;
-    // A block's columns and the ones its file task adds start anywhere in a panel.
-    plan.ringPanels =
-        static_cast<uint32_t>((plan.tileColumns + plan.panelColumns - 1) / plan.panelColumns + 1);
+    // A block's columns, the next block's new ones and those the file task adds meanwhile
+    // start anywhere in a panel.
+    plan.ringPanels = static_cast<uint32_t>(
+        (plan.tileColumns + plan.blockColumns + plan.panelColumns - 1) / plan.panelColumns + 1);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
     plan.rowOffsets =
         static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount);
     // A block's columns are whole once the chunk after the block is in (tileColumns x S <=
-    // N + 2B), and its new panel is transposed just after the chunk after that came in: the
-    // ring holds that much and the rows past S the transposition reads but never uses.
-    plan.windowRing = n + 3 * plan.blockFrames + plan.tileRows;
+    // N + 2B), and its new columns are transposed just after the chunk after that came in,
+    // while the block before it is still computed: the ring holds that much, and the rows
+    // past S the transposition reads but never uses.
+    plan.windowRing = n + 4 * plan.blockFrames + plan.tileRows;
     plan.windowCapacity = 2 * plan.windowRing;
     plan.lookTerms = static_cast<uint64_t>(std::max(1.0, in.termsPerMs * kLookMilliseconds));
     return plan;

@@ -19,8 +19,9 @@
 // always consecutive.
 //
 // The input samples themselves go through a ring of windowRing floats per input channel,
-// also kept twice: a block's new panel is transposed once the two chunks after the block
-// are in, when all its samples are.
+// also kept twice: a block's new columns are transposed once the two chunks after the
+// block are in, when all their samples are, and that happens while the block before it
+// is computed (FastEngine.cpp), so the rings hold three blocks' work at once.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,9 @@
 // take pieces as they become free, so a worker whose core is busy with another program does
 // fewer of them instead of holding up the block.
 constexpr unsigned kPiecesPerWorker = 2;
+
+// Output blocks in flight: one being written while the next two are computed.
+constexpr unsigned kOutputBlocks = 3;
 
 struct BlockPlanInput {
     uint32_t lanes;         // output frames per vector of the kernels
@@ -53,10 +57,10 @@ struct BlockPlan {
     uint32_t panelColumns; // columns per panel: a multiple of B / S, at least kPanelColumns
     uint32_t panelStride;  // floats per panel row: panelColumns, then `lanes` more
     uint64_t panelFloats;  // floats per panel: tileRows x panelStride
-    uint32_t ringPanels;   // panels in the ring: enough for a block's columns and B / S more
+    uint32_t ringPanels;   // panels in the ring: enough for a block's columns and 2B / S more
     uint32_t rowCount;     // rows the kernels take in a full tile: S + K - 1
     uint32_t rowOffsets;   // rows a tile can copy from a panel's start: panelColumns x S + rowCount
-    uint64_t windowRing;   // input samples per ring: N + 3B + tileRows
+    uint64_t windowRing;   // input samples per ring: N + 4B + tileRows
     uint64_t windowCapacity; // floats per input ring buffer: the ring twice
     uint64_t lookTerms;      // terms a piece computes between two looks at a stop of its own
 };

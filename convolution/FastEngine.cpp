@@ -14,14 +14,16 @@
 // The work is one stream of tasks that the workers take in order, with no wait between
 // blocks: block b's pieces, then its file task, then block b + 1's pieces, and so on. A
 // worker that finishes early goes on to the next block while the others finish theirs. The
-// file task of block b writes block b - 1, reads chunk b + 2 and transposes block b + 1's
-// new columns (whole columns: the last ones reach into chunk b + 2). What each task waits
-// for:
-//   - a piece of block b, for the file task of block b - 1: its panels are in place, and
-//     the output buffer it fills (the one of block b - 2) written;
+// file task of block b writes block b - 1, reads chunk b + 3 and transposes block b + 2's
+// new columns (whole columns: the last ones reach into chunk b + 3). It prepares the block
+// after next, so that block b + 1's pieces run beside it: the file work then takes one
+// worker's share of the time instead of stopping all of them (with short impulses it is
+// a good part of the work). What each task waits for:
+//   - a piece of block b, for the file task of block b - 2: its panels are in place, and
+//     the output buffer it fills (the one of block b - 3) written;
 //   - the file task of block b, for block b - 1's pieces and file task: it writes block
-//     b - 1, in order, and then columns past block b's, where only block b - 1's were.
-//     Only block b's pieces can be running then.
+//     b - 1, in order, and then columns past block b + 1's, where only block b - 1's were.
+//     Only block b's and block b + 1's pieces can be running then.
 // Each task waits only for earlier tasks, so the earliest one unfinished can always go on.
 //
 // The stop request is looked at by each file task and, every few milliseconds of work, by
@@ -132,18 +134,19 @@ struct Engine {
     // window's) of how many samples of u before each position are not zero, modulo 2^32. The
     // difference of two entries counts the non-zero samples between them.
     AlignedBuffer nonZeroBefore[2];
-    AlignedBuffer panels[2];        // per input channel: the window transposed, a ring of panels
-    AlignedBuffer outputBlocks[2];  // B output frames each, interleaved: block b uses b % 2
+    AlignedBuffer panels[2]; // per input channel: the window transposed, a ring of panels
+    // B output frames each, interleaved: block b uses b % kOutputBlocks.
+    AlignedBuffer outputBlocks[kOutputBlocks];
     std::atomic<uint64_t> nextTask; // tasks taken so far: (pieces + 1) per block
     // The blocks to compute: all of them, until a file task lowers it at a stop or a refused
     // write. Tasks of later blocks are not run; the file task of this block is the last one,
     // and writes the block before it.
     std::atomic<uint64_t> endBlock;
-    std::atomic<uint64_t> filesDone;     // file tasks finished, in block order
-    std::atomic<unsigned> piecesDone[2]; // pieces of block b finished, in slot b % 2
-    std::atomic<bool> looking;           // a task is looking at the stop request
-    bool stopSeen;                       // the request said stop; kept under `looking`
-    BlockFiles files;                    // the file tasks' state
+    std::atomic<uint64_t> filesDone;                 // file tasks finished, in block order
+    std::atomic<unsigned> piecesDone[kOutputBlocks]; // block b's pieces finished, at b % that
+    std::atomic<bool> looking;                       // a task is looking at the stop request
+    bool stopSeen;                                   // the request said stop; kept under `looking`
+    BlockFiles files;                                // the file tasks' state
     WorkerScratch scratch[kMostWorkers];
 };
 
@@ -401,7 +404,7 @@ bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scra
         filling = 1 - filling;
     }
     // Lane l, sum j is frame pieceOffset + l * S + j of the block.
-    float* out = floats(e.outputBlocks[block % 2]) + pieceOffset * s.outputChannels;
+    float* out = floats(e.outputBlocks[block % kOutputBlocks]) + pieceOffset * s.outputChannels;
     for (uint32_t p = 0; p < s.outputChannels; ++p) {
         const float* sums = floats(scratch.sums[p]);
         const uint32_t channel = s.passes[p].outputChannel;
@@ -503,7 +506,7 @@ template <typename Ready> void waitUntil(Ready ready) {
 }
 
 // Block b's file task: writes block b - 1, then, unless the stream ends here, looks at the
-// stop request, reads chunk b + 2 and transposes block b + 1's new columns. It ends the stream
+// stop request, reads chunk b + 3 and transposes block b + 2's new columns. It ends the stream
 // after the last block, at a stop or at a refused write. Called once the file task before it is
 // done. When a stop seen in block b - 1 ended the stream before it, block b - 1 is unfinished
 // and nothing is written.
@@ -511,24 +514,25 @@ void fileTask(Engine& e, uint64_t block) {
     BlockFiles& f = e.files;
     const auto ended = [&] { return e.endBlock.load(std::memory_order_relaxed) < block; };
     if (block > 0) {
-        std::atomic<unsigned>& before = e.piecesDone[(block - 1) % 2];
+        std::atomic<unsigned>& before = e.piecesDone[(block - 1) % kOutputBlocks];
         waitUntil([&] {
             return before.load(std::memory_order_acquire) == e.shape.plan.pieces || ended();
         });
         if (!ended()) {
-            before.store(0, std::memory_order_relaxed); // for block b + 1, after this task
-            if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % 2]), blockCount(e, block - 1))) {
+            before.store(0, std::memory_order_relaxed); // for block b + 2, after this task
+            if (!writeBlock(f, floats(e.outputBlocks[(block - 1) % kOutputBlocks]),
+                            blockCount(e, block - 1))) {
                 f.writeFailed = true;
                 endStreamAt(e, block);
             }
         }
         lookAtStop(e, block); // a stop makes block b - 1 the last
     }
-    if (block + 1 < e.blocks && block < e.endBlock.load(std::memory_order_relaxed)) {
-        readChunk(e, block + 2);
-        // Block b + 1's last B / S columns, past all of block b's.
+    if (block + 2 < e.blocks && block < e.endBlock.load(std::memory_order_relaxed)) {
+        readChunk(e, block + 3);
+        // Block b + 2's last B / S columns, past all of block b + 1's.
         const BlockPlan& plan = e.shape.plan;
-        transposeColumns(e, block * plan.blockColumns + plan.tileColumns);
+        transposeColumns(e, (block + 1) * plan.blockColumns + plan.tileColumns);
     }
     e.filesDone.store(block + 1, std::memory_order_release);
 }
@@ -542,10 +546,12 @@ void workerTask(void* context, unsigned worker) {
         const uint64_t task = e.nextTask.fetch_add(1, std::memory_order_relaxed);
         const uint64_t block = task / (pieces + 1);
         const auto inBlock = static_cast<unsigned>(task % (pieces + 1));
-        // Until the file task before this block is done, or the stream has ended before it.
+        // Until the file task before this one (a file task), or the one that prepared this
+        // block (a piece), is done, or the stream has ended before it.
+        const uint64_t needed = inBlock == pieces || block == 0 ? block : block - 1;
         waitUntil([&] {
             const uint64_t end = e.endBlock.load(std::memory_order_relaxed);
-            return e.filesDone.load(std::memory_order_acquire) >= std::min(block, end + 1);
+            return e.filesDone.load(std::memory_order_acquire) >= std::min(needed, end + 1);
         });
         const uint64_t end = e.endBlock.load(std::memory_order_relaxed);
         if (block > end) {
@@ -556,7 +562,7 @@ void workerTask(void* context, unsigned worker) {
         } else if (block < end &&
                    computePiece(e, block, pieceForTask(e.shape, blockStart(e, block), inBlock),
                                 e.scratch[worker])) {
-            e.piecesDone[block % 2].fetch_add(1, std::memory_order_release);
+            e.piecesDone[block % kOutputBlocks].fetch_add(1, std::memory_order_release);
         }
     }
 }
@@ -586,10 +592,13 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
     if (leading != convolveCompleted) {
         return leading;
     }
-    readChunk(e, 0);
-    readChunk(e, 1);
+    // Blocks 0 and 1 prepared: chunks 0 to 2 read, their columns transposed.
+    for (uint64_t chunk = 0; chunk < 3; ++chunk) {
+        readChunk(e, chunk);
+    }
     const BlockPlan& plan = e.shape.plan;
-    for (uint64_t column = 0; column < plan.tileColumns; column += plan.blockColumns) {
+    for (uint64_t column = 0; column < plan.tileColumns + plan.blockColumns;
+         column += plan.blockColumns) {
         transposeColumns(e, column);
     }
     e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the pool's start
@@ -615,10 +624,13 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
         }
     }
     if (!allocateAligned(e.files.read, plan.blockFrames * s.inputChannels, sizeof(float)) ||
-        !allocateAligned(e.outputBlocks[0], plan.blockFrames * s.outputChannels, sizeof(float)) ||
-        !allocateAligned(e.outputBlocks[1], plan.blockFrames * s.outputChannels, sizeof(float)) ||
         !allocateAligned(e.rowFrom, plan.rowOffsets, sizeof(uint32_t))) {
         return false;
+    }
+    for (AlignedBuffer& b : e.outputBlocks) {
+        if (!allocateAligned(b, plan.blockFrames * s.outputChannels, sizeof(float))) {
+            return false;
+        }
     }
     auto* rowFrom = static_cast<uint32_t*>(e.rowFrom.data);
     for (uint32_t x = 0; x < plan.rowOffsets; ++x) {
@@ -687,8 +699,9 @@ void releaseEngine(Engine& e) {
     }
     releaseAligned(e.rowFrom);
     releaseAligned(e.files.read);
-    releaseAligned(e.outputBlocks[0]);
-    releaseAligned(e.outputBlocks[1]);
+    for (AlignedBuffer& b : e.outputBlocks) {
+        releaseAligned(b);
+    }
     for (WorkerScratch& scratch : e.scratch) {
         releaseAligned(scratch.rows[0]);
         releaseAligned(scratch.rows[1]);

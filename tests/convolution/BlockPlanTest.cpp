@@ -53,9 +53,9 @@ BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0
 
 // Whether a block's columns are whole once the chunk after it is in (so each column is
 // transposed once, when it is new); a transposition (tileRows rows of stride S for each
-// column, rounded up to whole lanes) reads inside the input ring, which also holds the two
-// chunks after the block; the ring of panels holds a block's columns and the ones added
-// meanwhile, wherever they start in a panel; every row a piece copies lies inside the
+// column, rounded up to whole lanes) reads inside the input ring, which also holds the three
+// chunks after the block; the ring of panels holds a block's columns and the ones the next
+// two blocks add, wherever they start in a panel; every row a piece copies lies inside the
 // block's columns (the last piece's last row, for its taps from N - 1 on, is window sample
 // (pieces - 1) x lanes x S + N + S - 2, and starts `lanes` columns before its last one); and
 // the offsets table covers a tile starting anywhere in a panel.
@@ -70,12 +70,12 @@ bool readsStayInside(const Shape& s, const BlockPlan& plan) {
                              s.impulseFrames + plan.laneFrames - 2;
     const uint64_t lastColumn = lastRow / plan.laneFrames + s.lanes - 1;
     const uint64_t livePanels =
-        (plan.panelColumns - blockColumns + plan.tileColumns + blockColumns - 1) /
+        (plan.panelColumns - blockColumns + plan.tileColumns + 2 * blockColumns - 1) /
             plan.panelColumns +
         1;
     return uint64_t{plan.tileColumns} * plan.laneFrames <= s.impulseFrames + 2 * plan.blockFrames &&
            furthestRead < plan.windowRing &&
-           plan.windowRing >= s.impulseFrames + 3 * plan.blockFrames &&
+           plan.windowRing >= s.impulseFrames + 4 * plan.blockFrames &&
            plan.windowCapacity == 2 * plan.windowRing && lastColumn < plan.tileColumns &&
            plan.tileColumns % blockColumns == 0 && plan.panelColumns % blockColumns == 0 &&
            plan.rowOffsets == uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount &&
