@@ -5,7 +5,9 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 
+#include <sched.h>
 #include <sys/stat.h>
 
 #include "job/FailureTexts.h"
@@ -374,6 +376,70 @@ TEST(Cli, OptionsChangeWhatIsSaidAndReplacedButNotTheResult) {
     const CliRun ended = runCli(dir, {"--", "-q", dir.file("ir.wav"), out});
     EXPECT_EQ(ended.exitStatus, 1);
     EXPECT_NE(ended.err.find("motivo: il file non esiste"), std::string::npos) << ended.err;
+}
+
+// Threads alive in a process.
+size_t threadsOf(pid_t pid) {
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(tasks),
+                                             std::filesystem::directory_iterator()));
+}
+
+// The engine takes -j threads, however many processors there are, and without -j as many
+// as the process may run on, not as many as the machine has (taskset -c 0 gives one).
+TEST(Cli, TheEngineTakesMinusJThreadsOrTheProcessorsTheProcessMayRunOn) {
+    ScratchDir dir;
+    // Seconds of work on any machine; each run is stopped once the engine is writing.
+    std::vector<int16_t> noise(size_t{1} << 20);
+    for (size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<int16_t>((i * 7919) % 20011 - 10005);
+    }
+    writeFileBytes(dir.file("in.wav"), pcmWav(2, 44100, noise));
+    writeFileBytes(dir.file("ir.wav"),
+                   pcmWav(2, 44100, std::vector<int16_t>(noise.begin(), noise.begin() + 88200)));
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int firstProcessor = 0;
+    while (!CPU_ISSET(firstProcessor, &allowed)) {
+        ++firstProcessor;
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(firstProcessor, &one);
+    const struct {
+        std::vector<std::string> options;
+        bool oneProcessor; // started as under taskset -c with one processor
+        size_t engineThreads;
+    } rows[] = {
+        {{"-j", "1"}, false, 1},     // first
+        {{"--threads=3"}, false, 3}, // more than this machine may have: still 3
+        {{}, true, 1},
+        {{"-j2"}, true, 2},
+    };
+    size_t baseline = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.options));
+        const std::string out = dir.file("out.wav");
+        std::filesystem::remove(out);
+        std::vector<std::string> args = row.options;
+        args.insert(args.end(), {dir.file("in.wav"), dir.file("ir.wav"), out});
+        // A child inherits the affinity of the thread that forks it.
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, row.oneProcessor ? &one : &allowed), 0);
+        CliProcess cli = startCli(dir, args);
+        ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+        ASSERT_TRUE(waitUntilCatching(cli.pid, SIGINT));
+        // Past the header and a first write: the engine and its helpers are at work.
+        ASSERT_TRUE(waitUntilFileHolds(cli.pid, out, 44 + 65536));
+        // The first row, one engine thread, counts what else the process runs (its main
+        // thread and the job's worker; a sanitizer's own thread).
+        const size_t threads = threadsOf(cli.pid);
+        if (baseline == 0) {
+            baseline = threads;
+        }
+        EXPECT_EQ(threads, baseline + row.engineThreads - 1);
+        kill(cli.pid, SIGINT);
+        EXPECT_EQ(waitCli(cli).endedBy, SIGINT);
+    }
 }
 
 TEST(Cli, CtrlCStopsTheJobAndLeavesAValidFile) {
