@@ -31,8 +31,8 @@ std::string optionAsGiven(char** argv, int next, bool missingArgument) {
 }
 
 // When getopt_long refused a long option that takes no argument because one was given
-// ("--quiet=1"), that option's name ("--quiet"); otherwise empty. It reports this as an
-// unknown option with optopt set to the option's letter, past the word that holds '='.
+// ("--quiet=1"), that option's name ("--quiet"); otherwise empty. It then has optopt set to
+// the option's letter and stands past the word that holds '='.
 std::string argumentGiven(char** argv, int next) {
     const std::string word = argv[next - 1];
     const size_t equals = word.find('=');
@@ -47,6 +47,20 @@ std::string argumentGiven(char** argv, int next) {
         }
     }
     return "";
+}
+
+// What is wrong with the option getopt_long has just refused. An argument given to an
+// option that takes none is reported as an unknown option by glibc and as a missing
+// argument by mingw-w64 (BSD's code): both are told apart here.
+std::string problemWith(int found, char** argv, int next) {
+    const std::string given = argumentGiven(argv, next);
+    if (!given.empty()) {
+        return "l'opzione " + given + " non vuole argomenti";
+    }
+    if (found == ':') {
+        return "l'opzione richiede un argomento: " + optionAsGiven(argv, next, true);
+    }
+    return "opzione non riconosciuta: " + optionAsGiven(argv, next, false);
 }
 
 // A thread count: decimal digits only, 0 ... kMostThreads (0 = the default).
@@ -96,18 +110,9 @@ CliOptions parseOptions(int argc, char** argv) {
                                   "' (da 0 a " + std::to_string(kMostThreads) + "; 0 = automatico)";
             }
             break;
-        case ':':
+        default: // '?' for an unknown option, ':' for a missing argument
             if (options.problem.empty()) {
-                options.problem =
-                    "l'opzione richiede un argomento: " + optionAsGiven(argv, optind, true);
-            }
-            break;
-        default:
-            if (options.problem.empty()) {
-                const std::string given = argumentGiven(argv, optind);
-                options.problem = !given.empty() ? "l'opzione " + given + " non vuole argomenti"
-                                                 : "opzione non riconosciuta: " +
-                                                       optionAsGiven(argv, optind, false);
+                options.problem = problemWith(found, argv, optind);
             }
             break;
         }
