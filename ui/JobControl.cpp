@@ -5,20 +5,11 @@
 #include "job/JobWorker.h"
 #include "ui/DialogIds.h"
 #include "ui/DialogServices.h"
+#include "ui/DialogState.h"
 #include "ui/DialogTexts.h"
 #include "ui/RunningLook.h"
 
 namespace {
-
-// What button 1004 remembers between presses; one dialog at a time.
-struct StartButtonMemory {
-    bool ending;        // a job's end is being shown: presses do nothing until the idle look
-    bool pressed;       // a press has been acted on since the dialog opened
-    DWORD lastPressMs;  // when, on the services' clock (compared by unsigned difference)
-    HWND focusParkedOn; // where a stop moved the focus off the button; null when it did not
-};
-
-StartButtonMemory startButton{};
 
 void copyField(HWND dialog, int id, char (&path)[kPathBytes]) {
     path[0] = '\0';
@@ -42,29 +33,25 @@ void playOutput(HWND dialog) {
 // active, no control of it has the focus, and taking it back would steal it).
 void giveFocusBack(HWND dialog) {
     const HWND button = GetDlgItem(dialog, ID_START);
-    if (startButton.focusParkedOn != nullptr && GetFocus() == startButton.focusParkedOn &&
+    if (dialogState.focusParkedOn != nullptr && GetFocus() == dialogState.focusParkedOn &&
         IsWindowEnabled(button)) {
         SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
     }
-    startButton.focusParkedOn = nullptr;
+    dialogState.focusParkedOn = nullptr;
 }
 
 } // namespace
 
-void resetStartButton() {
-    startButton = StartButtonMemory{};
-}
-
 void pressStartButton(HWND dialog) {
-    if (startButton.ending) {
+    if (dialogState.ending) {
         return;
     }
     const DWORD now = dialogServices.clockMs();
-    if (startButton.pressed && now - startButton.lastPressMs < dialogServices.doubleClickTimeMs()) {
+    if (dialogState.pressed && now - dialogState.lastPressMs < dialogServices.doubleClickTimeMs()) {
         return;
     }
-    startButton.pressed = true;
-    startButton.lastPressMs = now;
+    dialogState.pressed = true;
+    dialogState.lastPressMs = now;
     if (jobState.running == 0) {
         startJob(dialog);
     } else {
@@ -82,12 +69,12 @@ void startJob(HWND dialog) {
         dialogServices.showMessageBox(dialog, kTextNotStarted, kErrorCaption, MB_OK);
         return;
     }
-    setRunningLook(dialog, true);
+    setRunningLook(dialog, true, dialogState.startRuleMet);
 }
 
 void requestStop(HWND dialog) {
     signalStopEvent(jobState.stopEvent);
-    startButton.focusParkedOn = enableStartButton(dialog, false);
+    dialogState.focusParkedOn = enableStartButton(dialog, false);
 }
 
 void endJob(HWND dialog, uint32_t message) {
@@ -97,7 +84,7 @@ void endJob(HWND dialog, uint32_t message) {
     // From here until the idle look the button still reads "&Ferma" but names no job. It
     // can be pressed: a box opened from inside a file chooser's loop, or the shell while
     // it looks for a player, hands clicks back to the dialog.
-    startButton.ending = true;
+    dialogState.ending = true;
     endJobWorker(dialogServices.jobWorker);
     // While a box is up the dialog keeps its running look; the idle look returns after.
     if (message == WM_JOB_FAILED) {
@@ -111,8 +98,8 @@ void endJob(HWND dialog, uint32_t message) {
         }
     }
     // A stopped job was the user's own wish: no box.
-    setRunningLook(dialog, false);
-    startButton.ending = false;
+    setRunningLook(dialog, false, dialogState.startRuleMet);
+    dialogState.ending = false;
     giveFocusBack(dialog);
 }
 

@@ -5,11 +5,7 @@
 
 #include <windows.h>
 
-// Forgets what the start button remembered from an earlier dialog: called as the dialog
-// opens.
-void resetStartButton();
-
-// A press of button 1004: starts a job when none runs ("&Avvia"), asks the running one to
+// A press of ID_START: starts a job when none runs ("&Avvia"), asks the running one to
 // stop otherwise ("&Ferma"). A press does nothing
 // - while a job's end is being shown (its box, the shell's "play"): the button still
 //   reads "&Ferma" then, but the job it named is over, and a new one would rewrite the

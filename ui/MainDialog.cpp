@@ -5,6 +5,7 @@
 #include "job/JobMessages.h"
 #include "job/JobState.h"
 #include "ui/DialogIds.h"
+#include "ui/DialogState.h"
 #include "ui/DialogTexts.h"
 #include "ui/FileChooser.h"
 #include "ui/JobControl.h"
@@ -22,13 +23,13 @@ namespace {
 void(WINAPI* volatile const commonControlsImport)() = InitCommonControls;
 
 void initialise(HWND dialog) {
-    resetStartButton();
+    dialogState = DialogState{};
     SendDlgItemMessageA(dialog, ID_INPUT_PATH, EM_LIMITTEXT, kPathBytes, 0);
     SendDlgItemMessageA(dialog, ID_IMPULSE_PATH, EM_LIMITTEXT, kPathBytes, 0);
     SendDlgItemMessageA(dialog, ID_OUTPUT_PATH, EM_LIMITTEXT, kPathBytes, 0);
     SendDlgItemMessageA(dialog, ID_PROGRESS, PBM_SETRANGE32, 0, kBarRange);
     updateStartButton(dialog);
-    setRunningLook(dialog, false);
+    setRunningLook(dialog, false, dialogState.startRuleMet);
     jobState.progress.active.store(0, std::memory_order_release);
     jobState.running = 0;
     jobState.dialogWindow = dialog;
@@ -63,6 +64,8 @@ void command(HWND dialog, int id) {
 }
 
 } // namespace
+
+DialogState dialogState{};
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

@@ -8,7 +8,7 @@
 // (the session may end).
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Shows the dialog from template 101 of the running program, with no owner, until it is
+// Shows the dialog from template ID_MAIN_DIALOG of the running program, with no owner, until it is
 // closed. Returns the dialog's end value: 0 after a normal close, -1 when it could not be
 // created.
 int runMainDialog();

@@ -2,12 +2,11 @@
 
 #include "ui/DialogIds.h"
 #include "ui/DialogTexts.h"
-#include "ui/StartRule.h"
 
-void setRunningLook(HWND dialog, bool running) {
+void setRunningLook(HWND dialog, bool running, bool startRuleMet) {
     const HWND button = GetDlgItem(dialog, ID_START);
     SetWindowTextA(button, running ? kStopLabel : kStartLabel);
-    enableStartButton(dialog, running || startRuleMet());
+    enableStartButton(dialog, running || startRuleMet);
     ShowWindow(button, SW_SHOW);
     ShowWindow(GetDlgItem(dialog, ID_PROGRESS), running ? SW_SHOW : SW_HIDE);
 }

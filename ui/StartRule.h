@@ -5,9 +5,6 @@
 
 // Applies the start rule to the dialog's fields: a job may start when the input and the
 // impulse name existing files (not folders) and the output path is not empty. The result
-// is kept for the idle look; the button itself takes it only while no job runs, since
-// during a job the same button is the stop button.
+// is kept in dialogState for the idle look; the button itself takes it only while no job
+// runs, since during a job the same button is the stop button.
 void updateStartButton(HWND dialog);
-
-// The result of the last application of the rule.
-bool startRuleMet();

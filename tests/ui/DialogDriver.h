@@ -7,32 +7,13 @@
 
 #include <atomic>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-// What the start button and the progress bar show.
-struct Look {
-    std::string startLabel; // "&Avvia" or "&Ferma"
-    bool startVisible;
-    bool startEnabled;
-    bool barVisible;
+#include "tests/ui/DialogLook.h"
 
-    bool operator==(const Look& other) const {
-        return startLabel == other.startLabel && startVisible == other.startVisible &&
-               startEnabled == other.startEnabled && barVisible == other.barVisible;
-    }
-};
-void PrintTo(const Look& look, std::ostream* out);
-
-Look lookOf(HWND dialog);
-Look idleLook(bool startEnabled);
-Look runningLook();  // the stop button usable, the bar shown
-Look stoppingLook(); // after "&Ferma": the button disabled until the job has ended
-
-std::string controlText(HWND dialog, int id);
 int barPosition(HWND dialog);
 
 // A click on a button: only a visible, enabled button can be pressed.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/DialogDriver.h"
+#include "tests/ui/DialogLook.h"
 
 // What the dialog put into one file-chooser request.
 struct ChooserRequest {
