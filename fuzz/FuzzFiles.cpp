@@ -39,12 +39,6 @@ void writeWholeFile(const std::string& path, const uint8_t* data, size_t size) {
     require(fclose(file) == 0, "cannot close a scratch file");
 }
 
-std::vector<uint8_t> readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
-}
-
 bool fileIsThere(const std::string& path) {
     std::error_code error;
     return std::filesystem::exists(path, error);

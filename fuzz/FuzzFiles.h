@@ -12,7 +12,6 @@
 std::string scratchFile(const char* name);
 
 void writeWholeFile(const std::string& path, const uint8_t* data, size_t size);
-std::vector<uint8_t> readWholeFile(const std::string& path);
 bool fileIsThere(const std::string& path);
 
 // Prints what was broken and aborts, so libFuzzer records the input as a crash.

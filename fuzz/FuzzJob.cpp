@@ -13,6 +13,7 @@
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/WrittenWav.h"
 
 namespace {
@@ -92,7 +93,7 @@ std::vector<uint8_t> engineOutput(const std::string& inputPath, const std::strin
     free(h);
     WavReader::close(input);
     WavReader::close(impulse);
-    return readWholeFile(outputPath);
+    return readFileBytes(outputPath);
 }
 
 } // namespace
@@ -134,14 +135,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         require(jobState.errorText[0] == '\0' && exitCode == 0, "a done job left a failure");
     }
-    require(readWholeFile(inputPath) == files.input, "the job changed its input");
-    require(readWholeFile(impulsePath) == files.impulse, "the job changed its impulse");
+    require(readFileBytes(inputPath) == files.input, "the job changed its input");
+    require(readFileBytes(impulsePath) == files.impulse, "the job changed its impulse");
     require(fileIsThere(outputPath) == expected.outputCreated,
             "an output was created where none should be, or none where one should");
     if (!expected.outputCreated) {
         return 0;
     }
-    const std::vector<uint8_t> output = readWholeFile(outputPath);
+    const std::vector<uint8_t> output = readFileBytes(outputPath);
     const WrittenWav wav = checkWrittenWav(output);
     if (!wav.valid) {
         broken(wav.problem.c_str());

@@ -8,13 +8,13 @@
 #include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
+#include "job/JobWorker.h"
 #include "tests/support/WrittenWav.h"
 
 namespace {
 
 // Generous: the sanitizer builds run the literal engine many times slower.
 constexpr uint32_t kJobWaitMs = 300000;
-constexpr uint32_t kThreadWaitMs = 12000;
 
 // What the last worker's entry returned: the platform's threads do not hand it back.
 std::atomic<unsigned> lastExitCode{0};
@@ -48,7 +48,7 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
             signalStopEvent(jobState.stopEvent);
         }
         if (waitForMessage(window, kJobWaitMs, &run.message)) {
-            run.threadEnded = waitForThread(jobState.workerThread, kThreadWaitMs) == 1;
+            run.threadEnded = waitForThread(jobState.workerThread, kWorkerWaitMs) == 1;
             run.exitCode = run.threadEnded ? lastExitCode.load() : 0;
             uint32_t extra = 0;
             while (waitForMessage(window, 0, &extra)) {
@@ -98,6 +98,20 @@ FileSnapshot snapshot(const std::string& path) {
     if (now != before.bytes) {
         return ::testing::AssertionFailure() << before.path << " changed: " << before.bytes.size()
                                              << " bytes before, " << now.size() << " after";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult validWav(const Bytes& file, uint32_t channels, uint64_t frames) {
+    const WrittenWav wav = checkWrittenWav(file);
+    if (!wav.valid) {
+        return ::testing::AssertionFailure()
+               << file.size() << " bytes, not a valid WAV: " << wav.problem;
+    }
+    if (wav.channels != channels || wav.frames != frames) {
+        return ::testing::AssertionFailure()
+               << wav.channels << " channels and " << wav.frames << " frames, expected " << channels
+               << " and " << frames;
     }
     return ::testing::AssertionSuccess();
 }

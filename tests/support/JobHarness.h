@@ -49,6 +49,9 @@ struct FileSnapshot {
 FileSnapshot snapshot(const std::string& path);
 ::testing::AssertionResult unchanged(const FileSnapshot& before);
 
+// The bytes make a valid written WAV file (WrittenWav.h) of these channels and frames.
+::testing::AssertionResult validWav(const Bytes& file, uint32_t channels, uint64_t frames);
+
 // The output is a valid WAV file with the given channel count whose samples are exactly the
 // first frames of `full` (interleaved); sets *frames to how many it holds.
 ::testing::AssertionResult validPrefixOf(const std::string& output, uint32_t channels,

@@ -5,6 +5,7 @@
 
 #include "tests/support/EngineHarness.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WrittenWav.h"
 #include "wav/SampleConversion.h"
 
 namespace {
@@ -70,20 +71,13 @@ std::string freshOutputPath(const char* stem) {
 
 int64_t finishedStereoBytes(const std::string& path) {
     const Bytes file = readFileBytes(path);
-    if (file.size() < 44) {
-        ADD_FAILURE() << path << " is missing or shorter than a header";
+    const WrittenWav wav = checkWrittenWav(file);
+    if (!wav.valid || wav.channels != 2) {
+        ADD_FAILURE() << path << ": " << file.size() << " bytes, "
+                      << (wav.valid ? "not stereo" : wav.problem);
         return -1;
     }
-    const uint32_t riffSize = fieldLe32(file, 4);
-    const uint32_t dataSize = fieldLe32(file, 40);
-    const uint32_t channels = file[22] | file[23] << 8;
-    if (channels != 2 || riffSize != file.size() - 8 || dataSize != file.size() - 44 ||
-        dataSize % 4 != 0) {
-        ADD_FAILURE() << path << ": " << file.size() << " bytes, RIFF size " << riffSize
-                      << ", data size " << dataSize << ", " << channels << " channels";
-        return -1;
-    }
-    return dataSize;
+    return static_cast<int64_t>(wav.frames) * 4;
 }
 
 ::testing::AssertionResult startOfFullResult(const std::string& output, const std::string& input,

@@ -37,6 +37,25 @@ constexpr char kDoneQuestion[] = "Fatto! Vuoi ascoltare il file prodotto?";
     return pressed;
 }
 
+// The two jobs the dialog runs: one over the short files, which ends at once, and one over
+// the long ones, which runs until it is stopped.
+enum JobLength { shortJob, longJob };
+
+// Fills the three paths through the choosers, as a person would, and presses ID_START.
+::testing::AssertionResult fillAndPress(HWND dialog, JobLength length, const std::string& output) {
+    const DialogFiles& files = dialogFiles();
+    const bool isLong = length == longJob;
+    ::testing::AssertionResult filled =
+        fillPaths(dialog, isLong ? files.longInput : files.input,
+                  isLong ? files.longImpulse : files.impulse, output);
+    return filled ? press(dialog, ID_START) : filled;
+}
+
+// Waits for the idle look with the start button enabled: the end of a job, fully handled.
+bool backToIdle(HWND dialog) {
+    return waitFor([&] { return lookOf(dialog) == idleLook(true); });
+}
+
 bool engineIsUnderWay() {
     return jobState.progress.active.load() == 1 && jobState.progress.done.load() > 0;
 }
@@ -102,9 +121,8 @@ using FinishedJob = DialogTest;
 TEST_F(FinishedJob, ShowsTheRunningLookThenAsksAndNoLeavesTheDialogIdle) {
     const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("fatto");
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     holdWorkers();
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
     EXPECT_EQ(lookOf(dialog), runningLook());
     EXPECT_EQ(jobState.running.load(), 1);
     EXPECT_STREQ(jobState.inputPath, files.input.c_str());
@@ -120,7 +138,7 @@ TEST_F(FinishedJob, ShowsTheRunningLookThenAsksAndNoLeavesTheDialogIdle) {
     EXPECT_EQ(box.owner, dialog);
     EXPECT_EQ(box.lookMeanwhile, runningLook());
 
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_TRUE(recorded().shells.empty()) << "No plays nothing";
     EXPECT_EQ(jobState.running.load(), 0);
     EXPECT_EQ(jobState.progress.active.load(), 0);
@@ -130,12 +148,10 @@ TEST_F(FinishedJob, ShowsTheRunningLookThenAsksAndNoLeavesTheDialogIdle) {
 }
 
 TEST_F(FinishedJob, YesPlaysTheFileTheJobWroteEvenIfTheFieldChangedMeanwhile) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("suona");
     const std::string pickedLater = freshOutputPath("dopo");
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     holdWorkers();
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
     answerNextChooser(pickedLater);
     ASSERT_TRUE(press(dialog, ID_OUTPUT_BROWSE)); // the browse buttons work during a job
     EXPECT_EQ(controlText(dialog, ID_OUTPUT_PATH), pickedLater);
@@ -144,7 +160,7 @@ TEST_F(FinishedJob, YesPlaysTheFileTheJobWroteEvenIfTheFieldChangedMeanwhile) {
     answerNextBox(IDYES);
     releaseWorkers();
     ASSERT_TRUE(waitForBoxes(1));
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     const auto plays = recorded().shells;
     ASSERT_EQ(plays.size(), 1u);
     EXPECT_EQ(plays[0].owner, dialog);
@@ -170,20 +186,18 @@ TEST_F(FinishedJob, YesAsksForTheDefaultVerbOnceWhenPlayFails) {
         {"32 is the last failure", {32, 42}, 2},
         {"no program for either", {SE_ERR_NOASSOC, SE_ERR_NOASSOC}, 2},
     };
-    const DialogFiles& files = dialogFiles();
     size_t boxes = 0;
     size_t shells = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string output = freshOutputPath("verbo");
-        ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
         for (INT_PTR result : c.shellResults) {
             answerNextShell(result);
         }
         answerNextBox(IDYES);
-        ASSERT_TRUE(press(dialog, ID_START));
+        ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
         ASSERT_TRUE(waitForBoxes(++boxes));
-        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        ASSERT_TRUE(backToIdle(dialog));
         const auto requests = recorded().shells;
         ASSERT_EQ(requests.size(), shells + c.calls);
         EXPECT_TRUE(requests[shells].withVerb);
@@ -208,8 +222,7 @@ using FailedJob = DialogTest;
 TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
     const DialogFiles& files = dialogFiles();
     const auto inputSize = std::filesystem::file_size(files.input);
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, files.input));
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, files.input));
     ASSERT_TRUE(waitForBoxes(1));
     const ShownBox failure = recorded().boxes[0];
     EXPECT_EQ(failure.text,
@@ -218,7 +231,7 @@ TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
     EXPECT_EQ(failure.type, static_cast<UINT>(MB_OK));
     EXPECT_EQ(failure.owner, dialog);
     EXPECT_EQ(failure.lookMeanwhile, runningLook());
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_EQ(jobState.running.load(), 0);
     EXPECT_EQ(std::filesystem::file_size(files.input), inputSize);
 
@@ -228,7 +241,7 @@ TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
     ASSERT_TRUE(press(dialog, ID_START));
     ASSERT_TRUE(waitForBoxes(2));
     EXPECT_EQ(recorded().boxes[1].text, kDoneQuestion);
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_EQ(finishedStereoBytes(output), kShortOutputBytes);
 }
 
@@ -237,17 +250,15 @@ TEST_F(FailedJob, ShowsTheReasonThenTheNextPressStartsANewJob) {
 using StoppedJob = DialogTest;
 
 TEST_F(StoppedJob, FermaIsDisabledUntilTheJobHasEndedThenTheDialogIsIdleWithoutABox) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("ferma");
-    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
     holdWorkers(); // so that the job cannot end before the look is read
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, longJob, output));
     ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
     EXPECT_EQ(lookOf(dialog), stoppingLook());
     EXPECT_EQ(jobState.running.load(), 1);
 
     releaseWorkers();
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_TRUE(recorded().boxes.empty());
     EXPECT_EQ(jobState.running.load(), 0);
     EXPECT_EQ(jobState.progress.active.load(), 0);
@@ -256,17 +267,15 @@ TEST_F(StoppedJob, FermaIsDisabledUntilTheJobHasEndedThenTheDialogIsIdleWithoutA
 }
 
 TEST_F(StoppedJob, FermaDuringTheRunLeavesAFinishedPartialOutputAndANewJobCanRun) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("fermato");
-    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, longJob, output));
     ASSERT_TRUE(waitFor(engineIsUnderWay));
     ASSERT_TRUE(waitFor([&] { return barPosition(dialog) > 0; }, 5000))
         << "the bar should move while the job runs";
     EXPECT_EQ(recorded().eventsCreated, 1);
 
     ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_TRUE(recorded().boxes.empty());
     EXPECT_EQ(recorded().eventsClosed, 1);
     const int64_t written = finishedStereoBytes(output);
@@ -274,21 +283,18 @@ TEST_F(StoppedJob, FermaDuringTheRunLeavesAFinishedPartialOutputAndANewJobCanRun
     EXPECT_LT(written, kLongOutputBytes);
 
     // The next job gets an event of its own and runs to its end.
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
     EXPECT_EQ(recorded().eventsCreated, 2);
     ASSERT_TRUE(waitForBoxes(1));
     EXPECT_EQ(recorded().boxes[0].text, kDoneQuestion);
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_EQ(recorded().eventsClosed, 2);
     EXPECT_EQ(finishedStereoBytes(output), kShortOutputBytes);
 }
 
 TEST_F(StoppedJob, ClosingDuringAJobStopsItLeavesAFinishedFileAndEndsWithZero) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("chiuso");
-    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, longJob, output));
     ASSERT_TRUE(waitFor(engineIsUnderWay));
 
     const DWORD start = GetTickCount();
@@ -303,8 +309,7 @@ TEST_F(StoppedJob, ClosingDuringAJobStopsItLeavesAFinishedFileAndEndsWithZero) {
 TEST_F(StoppedJob, TheSessionEndingDuringAJobLeavesTheStartOfTheResultBeforeItIsDone) {
     const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("sessione");
-    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, longJob, output));
     ASSERT_TRUE(waitFor(engineIsUnderWay));
 
     // Asking, and a session that goes on after all (another program refused), change nothing.
@@ -335,20 +340,17 @@ TEST_F(StoppedJob, TheFocusWaitsOnTheNextTabStopUntilTheIdleLookReturns) {
         {"the stop button had it", ID_START, ID_OUTPUT_PATH, ID_START},
         {"another control had it", ID_INPUT_BROWSE, ID_INPUT_BROWSE, ID_INPUT_BROWSE},
     };
-    const DialogFiles& files = dialogFiles();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(
-            fillPaths(dialog, files.longInput, files.longImpulse, freshOutputPath("fuoco")));
         holdWorkers(); // so that the job cannot end before the focus is read
-        ASSERT_TRUE(press(dialog, ID_START));
+        ASSERT_TRUE(fillAndPress(dialog, longJob, freshOutputPath("fuoco")));
         putFocusOn(dialog, c.focusedBefore);
         ASSERT_EQ(focusedControl(run.threadId), c.focusedBefore);
         ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
         EXPECT_EQ(lookOf(dialog), stoppingLook());
         EXPECT_EQ(focusedControl(run.threadId), c.whileStopping);
         releaseWorkers();
-        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        ASSERT_TRUE(backToIdle(dialog));
         // The focus moves right after the look, on the dialog's thread.
         EXPECT_TRUE(waitFor([&] { return focusedControl(run.threadId) == c.onceIdle; }, 5000))
             << "the focus is on " << focusedControl(run.threadId);
@@ -371,19 +373,16 @@ TEST_F(QuickPresses, ASecondPressWithinTheDoubleClickTimeDoesNotStopTheJob) {
         {"the double-click time's last moment", 499, false},
         {"a press once the double-click time has passed", 500, true},
     };
-    const DialogFiles& files = dialogFiles();
     setDoubleClickTime(500);
     size_t boxes = 0;
     int starts = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string output = freshOutputPath("doppio");
-        // A job left to run must end soon; one that is stopped must not end first.
-        ASSERT_TRUE(c.stops ? fillPaths(dialog, files.longInput, files.longImpulse, output)
-                            : fillPaths(dialog, files.input, files.impulse, output));
         advanceClock(1000); // well past the previous case's presses
         holdWorkers();      // the job cannot end between the two presses
-        ASSERT_TRUE(press(dialog, ID_START));
+        // A job left to run must end soon; one that is stopped must not end first.
+        ASSERT_TRUE(fillAndPress(dialog, c.stops ? longJob : shortJob, output));
         ++starts;
         advanceClock(c.secondPressAfterMs);
         ASSERT_TRUE(press(dialog, ID_START));
@@ -393,7 +392,7 @@ TEST_F(QuickPresses, ASecondPressWithinTheDoubleClickTimeDoesNotStopTheJob) {
             ASSERT_TRUE(waitForBoxes(++boxes));
             EXPECT_EQ(recorded().boxes.back().text, kDoneQuestion);
         }
-        ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+        ASSERT_TRUE(backToIdle(dialog));
         EXPECT_EQ(recorded().boxes.size(), boxes) << "a stopped job shows no box";
         EXPECT_EQ(recorded().workerStarts, starts);
         if (c.stops) {
@@ -407,15 +406,13 @@ TEST_F(QuickPresses, ASecondPressWithinTheDoubleClickTimeDoesNotStopTheJob) {
 }
 
 TEST_F(QuickPresses, ASecondPressOnFermaDoesNotStartAJobOverTheStoppedFile) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("ferma-doppio");
-    ASSERT_TRUE(fillPaths(dialog, files.longInput, files.longImpulse, output));
     setDoubleClickTime(500);
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, longJob, output));
     ASSERT_TRUE(waitFor(engineIsUnderWay));
     advanceClock(2000);
     ASSERT_TRUE(press(dialog, ID_START)); // "&Ferma"
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     const int64_t stopped = finishedStereoBytes(output);
     EXPECT_GT(stopped, 0);
 
@@ -448,9 +445,8 @@ TEST_F(QuickPresses, APressWhileTheEndIsShownInsideAChooserStartsNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string output = c.fails ? files.input : freshOutputPath("scelta");
-        ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
         holdWorkers();
-        ASSERT_TRUE(press(dialog, ID_START));
+        ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
         const StandInRecord before = recorded();
 
         // The job ends while the user is picking the next output: the chooser's own loop
@@ -493,11 +489,9 @@ TEST_F(QuickPresses, APressWhileTheEndIsShownInsideAChooserStartsNothing) {
 using UnstartedJob = DialogTest;
 
 TEST_F(UnstartedJob, AThreadThatCannotStartIsReportedAndTheDialogStaysIdle) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("mai");
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     failNextWorkerStart();
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
     ASSERT_EQ(recorded().boxes.size(), 1u);
     const ShownBox box = recorded().boxes[0];
     EXPECT_EQ(box.text, "Impossibile avviare l'elaborazione");
@@ -514,16 +508,14 @@ TEST_F(UnstartedJob, AThreadThatCannotStartIsReportedAndTheDialogStaysIdle) {
     ASSERT_TRUE(press(dialog, ID_START));
     ASSERT_TRUE(waitForBoxes(2));
     EXPECT_EQ(recorded().boxes[1].text, kDoneQuestion);
-    ASSERT_TRUE(waitFor([&] { return lookOf(dialog) == idleLook(true); }));
+    ASSERT_TRUE(backToIdle(dialog));
     EXPECT_EQ(finishedStereoBytes(output), kShortOutputBytes);
 }
 
 TEST_F(UnstartedJob, AStopEventThatCannotBeCreatedStartsNoWorker) {
-    const DialogFiles& files = dialogFiles();
     const std::string output = freshOutputPath("senza-evento");
-    ASSERT_TRUE(fillPaths(dialog, files.input, files.impulse, output));
     failNextEventCreation();
-    ASSERT_TRUE(press(dialog, ID_START));
+    ASSERT_TRUE(fillAndPress(dialog, shortJob, output));
     ASSERT_EQ(recorded().boxes.size(), 1u);
     EXPECT_EQ(recorded().boxes[0].text, "Impossibile avviare l'elaborazione");
     EXPECT_EQ(recorded().workerStarts, 0);
