@@ -179,12 +179,22 @@ struct Summary {
     double againstLiteral; // fast (all threads) / literal, or 0 when not measured
 };
 
+// The material of a workload: the busy signal and the dense room impulse, or what real jobs
+// are full of (BenchData.h).
+struct Material {
+    double silentShare; // of the input, in runs of 0.5 s or more (a stem); < 0: busy signal
+    double zeroTail;    // of the impulse, exact zeros at its end
+};
+constexpr Material kDense{-1, 0};
+
 // Measures one workload: a stereo input of inputSeconds against a stereo impulse of
 // impulseSeconds, the literal engine on the first literalSeconds of the input (0: not run,
 // since its time grows with N^2), every fast path against its own peak loop, and the
-// exact double chains on the literal engine's input.
+// exact double chains on the literal engine's input. With silence in the material the
+// percentages count the terms as if there were none, so they pass 100 %: what the
+// silence saves.
 void benchWorkload(double inputSeconds, double impulseSeconds, double literalSeconds,
-                   std::vector<Summary>& summary) {
+                   std::vector<Summary>& summary, Material material = kDense) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / "convoluzione-bench";
@@ -193,16 +203,24 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
     const std::string literalPath = (dir / "input-prefix.wav").string();
     const std::string impulsePath = (dir / "impulse.wav").string();
     const std::string outPath = (dir / "output.wav").string();
-    if (!writeBenchSignal(inPath, inputSeconds, kRate, 2) ||
-        !writeBenchSignal(literalPath, literalSeconds, kRate, 2) ||
-        !writeBenchImpulse(impulsePath, impulseSeconds, kRate, 2)) {
+    const int input = material.silentShare >= 0
+                          ? writeBenchStem(inPath, inputSeconds, kRate, 2, material.silentShare)
+                          : writeBenchSignal(inPath, inputSeconds, kRate, 2);
+    if (!input || !writeBenchSignal(literalPath, literalSeconds, kRate, 2) ||
+        !writeBenchImpulse(impulsePath, impulseSeconds, kRate, 2, material.zeroTail)) {
         fprintf(stderr, "cannot write the benchmark files in %s\n", dir.string().c_str());
         exit(1);
     }
     char workload[64];
-    snprintf(workload, sizeof workload, "%g s x %g s", inputSeconds, impulseSeconds);
+    snprintf(workload, sizeof workload, "%g s%s x %g s%s", inputSeconds,
+             material.silentShare >= 0 ? " stem" : "", impulseSeconds,
+             material.zeroTail > 0 ? " tail" : "");
     printf("\n== stereo input %.2f s, stereo impulse %.2f s, %u Hz; %u cores; %s\n", inputSeconds,
            impulseSeconds, kRate, cores, loadAverage().c_str());
+    if (material.silentShare >= 0 || material.zeroTail > 0) {
+        printf("the input a stem %.0f %% silent, the impulse's last %.0f %% zeros\n",
+               100 * std::max(0.0, material.silentShare), 100 * material.zeroTail);
+    }
 
     double literalRate = 0;
     if (literalSeconds > 0) {
@@ -311,14 +329,40 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
 
 } // namespace
 
-// convoluzione-bench: the three standard workloads (10 s x 0.5 s with the literal engine on
-// 0.3 s, 30 s x 2 s, 10 s x 8 s), then a summary.
+// convoluzione-bench --peak: the peak loop of the path this CPU takes on all cores, in
+// terms per second (median of 5), for bench/end-to-end.sh.
+int printPeak() {
+    const PeakLoop loops[] = {peakLoopAvx512(), peakLoopAvx2(), peakLoopNeon()};
+    const EnginePath paths[] = {enginePathAvx512, enginePathAvx2, enginePathNeon};
+    for (int i = 0; i < 3; ++i) {
+        if (loops[i] != nullptr && enginePathAvailable(paths[i])) {
+            std::vector<double> rates;
+            for (int run = 0; run < 5; ++run) {
+                rates.push_back(
+                    peakRate(loops[i], std::max(1u, std::thread::hardware_concurrency()))
+                        .perSecond);
+            }
+            printf("%.6e\n", spread(rates).median);
+            return 0;
+        }
+    }
+    fprintf(stderr, "no vector path on this CPU\n");
+    return 1;
+}
+
+// convoluzione-bench: the standard workloads (10 s x 0.5 s with the literal engine on 0.3 s,
+// 30 s x 2 s, 10 s x 8 s, 60 s x 0.1 s; then real-looking material: a stem half silence
+// against the 2 s impulse, the busy signal against a 2 s impulse whose last 80 % are
+// zeros), then a summary.
 // convoluzione-bench INPUT_SECONDS IMPULSE_SECONDS [LITERAL_SECONDS]: one workload (the
 // literal engine on 0.5 s by default; 0 leaves it out).
-// convoluzione-bench --files ...: see timeFiles.
+// convoluzione-bench --files ...: see timeFiles. convoluzione-bench --peak: see printPeak.
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--files") {
         return timeFiles(argc, argv);
+    }
+    if (argc > 1 && std::string(argv[1]) == "--peak") {
+        return printPeak();
     }
     std::vector<Summary> summary;
     if (argc > 2) {
@@ -327,10 +371,13 @@ int main(int argc, char** argv) {
         benchWorkload(10, 0.5, 0.3, summary);
         benchWorkload(30, 2, 0, summary);
         benchWorkload(10, 8, 0, summary);
+        benchWorkload(60, 0.1, 0, summary);
+        benchWorkload(30, 2, 0, summary, Material{0.5, 0});
+        benchWorkload(30, 2, 0, summary, Material{-1, 0.8});
     }
     printf("\nsummary: fast/peak on terms on real input (and fast/literal, all threads)\n");
     for (const Summary& row : summary) {
-        printf("  %-14s %-9s 1 thread %5.1f%%   all threads %5.1f%%", row.workload.c_str(),
+        printf("  %-22s %-9s 1 thread %5.1f%%   all threads %5.1f%%", row.workload.c_str(),
                row.path.c_str(), row.oneThread, row.allThreads);
         if (row.againstLiteral > 0) {
             printf("   %.0fx the literal engine", row.againstLiteral);

@@ -4,6 +4,10 @@
 #   - wall time of convoluzione-cli on a 30 s input with a 2 s impulse against the engine's
 #     own time on the same files (convoluzione-bench --files), 5 runs each taking turns,
 #     medians and their ratio: what reading, writing and setting up add to the work;
+#   - convoluzione-cli on a 60 s input with a 0.1 s impulse (the cabinet case), mono and
+#     stereo: 5 runs, each between two runs of the peak loop on all cores
+#     (convoluzione-bench --peak), and the median share of that peak the whole command
+#     reaches on the terms that meet real input (M x N per output channel);
 #   - peak resident memory of convoluzione-cli on the 30 s x 2 s job.
 # Usage: bench/end-to-end.sh [BUILD_DIR]   (default: build; the programs must be built)
 set -euo pipefail
@@ -27,6 +31,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 "$data" "$work/input10.wav" 10 "$work/impulse05.wav" 0.5
 "$data" "$work/input30.wav" 30 "$work/impulse2.wav" 2
+"$data" "$work/input60m.wav" 60 "$work/impulse01m.wav" 0.1 --mono
+"$data" "$work/input60s.wav" 60 "$work/impulse01s.wav" 0.1
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # Wall time of one command-line run, in seconds.
@@ -52,6 +58,25 @@ engine30=$(median <"$work/engine.txt")
 echo "30 s stereo x 2 s stereo: convoluzione-cli $(tr '\n' ' ' <"$work/cli.txt")s; median $cli30 s"
 echo "30 s stereo x 2 s stereo: engine alone   $(tr '\n' ' ' <"$work/engine.txt")s; median $engine30 s"
 awk -v a="$cli30" -v b="$engine30" 'BEGIN { printf "command line / engine (medians): %.3f\n", a / b }'
+
+# Share of the peak: terms M x N per output channel over seconds, against the mean of the
+# peak rates just before and after.
+for layout in m s; do
+  channels=$([[ $layout == m ]] && echo 1 || echo 2)
+  : >"$work/share.txt"
+  : >"$work/short-cli.txt"
+  for run in 1 2 3 4 5; do
+    before=$("$bench" --peak)
+    seconds=$(cliSeconds "$work/input60$layout.wav" "$work/impulse01$layout.wav" "$work/out60.wav")
+    after=$("$bench" --peak)
+    echo "$seconds" >>"$work/short-cli.txt"
+    awk -v s="$seconds" -v a="$before" -v b="$after" -v c="$channels" \
+      'BEGIN { printf "%.4f\n", 2880000 * 4800 * c / s / ((a + b) / 2) }' >>"$work/share.txt"
+  done
+  name=$([[ $layout == m ]] && echo "mono x mono" || echo "stereo x stereo")
+  echo "60 s x 0.1 s $name: convoluzione-cli $(tr '\n' ' ' <"$work/short-cli.txt")s;" \
+    "share of the peak $(median <"$work/share.txt" | awk '{ printf "%.1f %%", 100 * $1 }') (median)"
+done
 
 stats=$( { /usr/bin/time -f "%e %M" "$cli" "$work/input30.wav" "$work/impulse2.wav" \
   "$work/out30.wav" 2>&1 >/dev/null; } | tail -n 1)
