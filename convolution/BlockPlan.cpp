@@ -2,16 +2,19 @@
 
 #include <algorithm>
 
+#include "convolution/EngineSupport.h"
+
 namespace {
 
 constexpr double kBlockMilliseconds = 4.0; // aimed work per block: progress every few ms
-// Longest block accepted to keep S at kPreferredLaneFrames: progress moves between blocks.
-constexpr double kLongestBlockMilliseconds = 25.0;
-// Work a piece does between two looks of its own at the stop request: a stop must be seen
-// within 50 ms, and a long block on a CPU slower than the kernel's expected rate (or one
-// shared with other programs) could take longer than that. Longer than a short block, so
-// only long pieces look.
-constexpr double kLookMilliseconds = 8.0;
+// Longest block accepted to keep S at kPreferredLaneFrames: progress moves between blocks,
+// and a block is at most half the stop budget.
+constexpr double kLongestBlockMilliseconds = kStopBudgetMs / 2;
+// A piece looks at the stop request on its own after kLookIntervalMs of work: a long block
+// on a CPU slower than the kernel's expected rate (or one shared with other programs) could
+// take longer than the budget. Longer than a short block, so only long pieces look.
+static_assert(kLookIntervalMs > kBlockMilliseconds && kLookIntervalMs < kLongestBlockMilliseconds,
+              "only long pieces look on their own, well inside the stop budget");
 // Each tile's transposition and row copies cost about (lanes x S + K) / (S x K) of its
 // multiply-adds, so S wants to be large: below this it costs a few percent.
 constexpr uint64_t kPreferredLaneFrames = 192;
@@ -96,6 +99,6 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     // past S the transposition reads but never uses.
     plan.windowRing = n + 4 * plan.blockFrames + plan.tileRows;
     plan.windowCapacity = 2 * plan.windowRing;
-    plan.lookTerms = static_cast<uint64_t>(std::max(1.0, in.termsPerMs * kLookMilliseconds));
+    plan.lookTerms = static_cast<uint64_t>(std::max(1.0, in.termsPerMs * kLookIntervalMs));
     return plan;
 }

@@ -14,17 +14,21 @@
 // The work is one stream of tasks that the workers take in order, with no wait between
 // blocks: block b's pieces, then its file task, then block b + 1's pieces, and so on. A
 // worker that finishes early goes on to the next block while the others finish theirs. The
-// file task of block b writes block b - 1, reads chunk b + 3 and transposes block b + 2's
-// new columns (whole columns: the last ones reach into chunk b + 3). It prepares the block
-// after next, so that block b + 1's pieces run beside it: the file work then takes one
-// worker's share of the time instead of stopping all of them (with short impulses it is
-// a good part of the work). What each task waits for:
-//   - a piece of block b, for the file task of block b - 2: its panels are in place, and
-//     the output buffer it fills (the one of block b - 3) written;
-//   - the file task of block b, for block b - 1's pieces and file task: it writes block
-//     b - 1, in order, and then columns past block b + 1's, where only block b - 1's were.
-//     Only block b's and block b + 1's pieces can be running then.
-// Each task waits only for earlier tasks, so the earliest one unfinished can always go on.
+// file task prepares the block after next, so that the next block's pieces run beside it:
+// the file work then takes one worker's share of the time instead of stopping all of them
+// (with short impulses it is a good part of the work). The protocol, per task:
+//
+//   task          waits for                        writes
+//   piece of b    file task b - 2 (b's panels in   its frames of output buffer b % 3 (the
+//                 place, block b - 3 written)      one of block b - 3)
+//   file task b   block b - 1's pieces, file       block b - 1 to the file; chunk b + 3
+//                 task b - 1                       into the rings; block b + 2's new
+//                                                  columns into the panels (whole columns:
+//                                                  the last ones reach into chunk b + 3)
+//
+// While file task b runs only block b's and b + 1's pieces can, and it writes nothing they
+// read. Each task waits only for earlier tasks, so the earliest one unfinished can always
+// go on, whatever number of workers takes part.
 //
 // The stop request is looked at by each file task and, every few milliseconds of work, by
 // long pieces (see lookAtStop). A stop ends the stream at the block of the task that saw it:
@@ -40,11 +44,10 @@
 #include <thread>
 
 #include "convolution/BlockPlan.h"
-#include "convolution/WorkerPool.h"
+#include "convolution/Workers.h"
 
 namespace {
 
-constexpr unsigned kMostWorkers = 64;
 constexpr unsigned kMostPieces = kPiecesPerWorker * kMostWorkers;
 constexpr size_t kAlignment = 64; // the widest vector, and a cache line
 
@@ -99,6 +102,7 @@ struct Shape {
     const SumKernels* kernels; // the instruction set's kernels
     SumTile sumTile;           // the single-precision or the double kernel
     uint64_t inputFrames;      // M: the input frames that are not all silence
+    uint64_t computedFrames;   // M + N: the output frames computed, after the leading ones
     uint64_t leadingFrames;    // silent output frames before the computed ones
     uint64_t outputFrames;     // the output's length: leading + M + N, and silence after that
     uint32_t impulseFrames;    // N
@@ -125,7 +129,7 @@ struct BlockFiles {
 
 struct Engine {
     Shape shape;                // fixed for the call
-    unsigned workers;           // threads computing, the caller included
+    unsigned workers;           // threads asked to compute, the caller included
     uint64_t blocks;            // blocks worth computing: ceil((M + N) / B)
     AlignedBuffer rowFrom;      // plan.rowOffsets offsets: the row of window sample x
     AlignedBuffer splitTaps[2]; // a stereo impulse's channels, each made contiguous
@@ -182,7 +186,7 @@ uint64_t blockStart(const Engine& e, uint64_t block) {
 
 // Output frames of a block that belong to the output.
 uint32_t blockCount(const Engine& e, uint64_t block) {
-    const uint64_t total = e.shape.inputFrames + e.shape.impulseFrames;
+    const uint64_t total = e.shape.computedFrames;
     return static_cast<uint32_t>(std::min(e.shape.plan.blockFrames, total - blockStart(e, block)));
 }
 
@@ -585,9 +589,8 @@ ConvolveResult writeSilence(BlockFiles& f, uint64_t until) {
     return convolveCompleted;
 }
 
-ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
-    const uint64_t totalFrames = e.shape.inputFrames + e.shape.impulseFrames;
-    e.blocks = (totalFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
+ConvolveResult runBlocks(Engine& e) {
+    e.blocks = (e.shape.computedFrames + e.shape.plan.blockFrames - 1) / e.shape.plan.blockFrames;
     const ConvolveResult leading = writeSilence(e.files, e.shape.leadingFrames);
     if (leading != convolveCompleted) {
         return leading;
@@ -601,8 +604,8 @@ ConvolveResult runBlocks(Engine& e, WorkerPool* pool) {
          column += plan.blockColumns) {
         transposeColumns(e, column);
     }
-    e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the pool's start
-    runOnAllWorkers(pool);
+    e.endBlock.store(e.blocks, std::memory_order_relaxed); // published by the threads' start
+    runWorkers(e.workers, workerTask, &e);
     if (e.files.writeFailed) {
         return convolveWriteFailed;
     }
@@ -741,16 +744,11 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     if (impulseFrames == 0) {
         return writeSilence(e.files, s.outputFrames); // an impulse of zeros
     }
-    const uint64_t totalFrames = s.inputFrames + impulseFrames;
-
-    unsigned threads = std::min(std::max(setup.threads, 1u), kMostWorkers);
-    threads =
-        static_cast<unsigned>(std::min<uint64_t>(threads, (totalFrames + s.lanes - 1) / s.lanes));
-    WorkerPool* pool = startWorkerPool(threads, workerTask, &e);
-    if (pool == nullptr) {
-        return convolveOutOfMemory;
-    }
-    e.workers = workerCount(pool);
+    s.computedFrames = s.inputFrames + impulseFrames;
+    // Never more workers than vectors of output frames.
+    e.workers = std::min(std::max(setup.threads, 1u), kMostWorkers);
+    e.workers = static_cast<unsigned>(
+        std::min<uint64_t>(e.workers, (s.computedFrames + s.lanes - 1) / s.lanes));
     BlockPlanInput shape{};
     shape.lanes = s.lanes;
     shape.group = setup.singleFma ? setup.kernels->singleGroup : 1;
@@ -759,16 +757,15 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     shape.impulseFrames = impulseFrames;
     shape.passes = s.outputChannels;
     shape.workers = e.workers;
-    shape.totalFrames = totalFrames;
+    shape.totalFrames = s.computedFrames;
     shape.laneFrames = setup.laneFrames;
     shape.tileTaps = setup.tileTaps;
     s.plan = planBlocks(shape);
 
     ConvolveResult result = convolveOutOfMemory;
     if (allocateEngine(e, reversedImpulse, impulseChannels, setup.taps)) {
-        result = runBlocks(e, pool);
+        result = runBlocks(e);
     }
-    stopWorkerPool(pool);
     releaseEngine(e);
     return result;
 }
