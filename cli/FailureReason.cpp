@@ -2,10 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "cli/Report.h"
-#include "job/FailureTexts.h"
+#include "job/ConvolutionJob.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -29,16 +30,43 @@ std::string formatTagText(uint32_t tag) {
     return named;
 }
 
+// An output that could not be created for want of a folder, although its folder is there:
+// a folder that takes no new files at all (/proc) says so too. For a link, the folder is
+// that of the file it points to.
+bool folderTakesNoFiles(const char* path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path file = path;
+    if (fs::is_symlink(file, error)) {
+        const fs::path target = fs::read_symlink(file, error);
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    return fs::is_directory(folder, error);
+}
+
 std::string withReason(const std::string& reason) {
     return reason.empty() ? reason : "motivo: " + reason;
 }
 
 } // namespace
 
-std::string systemErrorReason(int error, FileRole role) {
+std::string systemErrorReason(int error, FileRole role, const char* path) {
     using std::errc;
+    if (path != nullptr && path[0] == '\0') {
+        return "il nome del file e' vuoto";
+    }
+    const char last = path != nullptr ? path[strlen(path) - 1] : '\0';
+    if (is(error, errc::is_a_directory) && role == roleOutput && (last == '/' || last == '\\')) {
+        // Said by the name alone: a name ending in a separator is a folder's, there or not.
+        return "il nome finisce con '" + std::string(1, last) + "', come quello di una cartella";
+    }
     if (is(error, errc::no_such_file_or_directory)) {
-        return role == roleOutput ? "la cartella non esiste" : "il file non esiste";
+        if (role == roleInput) {
+            return "il file non esiste";
+        }
+        return path != nullptr && folderTakesNoFiles(path) ? "la cartella non accetta nuovi file"
+                                                           : "la cartella non esiste";
     }
     if (is(error, errc::permission_denied) || is(error, errc::operation_not_permitted)) {
         return "permesso negato";
@@ -70,6 +98,18 @@ std::string systemErrorReason(int error, FileRole role) {
     if (is(error, errc::too_many_files_open) || is(error, errc::too_many_files_open_in_system)) {
         return "troppi file aperti";
     }
+    if (is(error, errc::resource_unavailable_try_again) || is(error, errc::operation_would_block)) {
+        return "il file e' in uso da un altro processo";
+    }
+    if (is(error, errc::broken_pipe)) {
+        return "il programma che legge l'output ha chiuso la pipe";
+    }
+    if (is(error, errc::not_enough_memory)) {
+        return "il sistema non concede altra memoria al programma";
+    }
+    if (is(error, errc::io_error)) {
+        return "errore di lettura o scrittura sul dispositivo";
+    }
     return "errore di sistema numero " + std::to_string(error);
 }
 
@@ -81,8 +121,13 @@ std::string wavProblemReason(const WavDiagnosis& diagnosis) {
         return "il file e' vuoto";
     case wavNotRiffWave:
         return "non e' un file WAV (non inizia con RIFF e WAVE)";
+    case wavRiffSizeZero:
+        return "l'intestazione RIFF dichiara una lunghezza di 0 byte";
     case wavNoFormatChunk:
         return "manca il blocco \"fmt \" che descrive il formato";
+    case wavFormatTooShort:
+        return "il blocco \"fmt \" e' di " + std::to_string(diagnosis.formatSize) +
+               " byte; ne servono almeno 16";
     case wavFormatCut:
         return "il blocco \"fmt \" e' troncato";
     case wavNotPcm: {
@@ -115,40 +160,56 @@ std::string wavProblemReason(const WavDiagnosis& diagnosis) {
     return "";
 }
 
-std::string failureReason(const char* errorText, const char* inputPath, const char* impulsePath,
-                          const char* outputPath) {
-    if (strcmp(errorText, kTextInputUnreadable) == 0) {
-        return withReason(wavProblemReason(WavReader::diagnose(inputPath)));
+std::string failureReason(const JobState& job) {
+    if (job.systemError != 0) {
+        const bool output =
+            job.failure == failureOutputNotCreated || job.failure == failureWriteFailed;
+        const char* path = output                                  ? job.outputPath
+                           : job.failure == failureInputUnreadable ? job.inputPath
+                                                                   : job.impulsePath;
+        if (output && job.outputToStandardOutput) {
+            path = "-";
+        }
+        return withReason(
+            systemErrorReason(job.systemError, output ? roleOutput : roleInput, path));
     }
-    if (strcmp(errorText, kTextImpulseUnreadable) == 0) {
-        return withReason(wavProblemReason(WavReader::diagnose(impulsePath)));
-    }
-    if (strcmp(errorText, kTextOutputNotCreated) == 0) {
-        const int error = fileOpenProblem(outputPath, 1);
-        return error == 0 ? "" : withReason(systemErrorReason(error, roleOutput));
-    }
-    if (strcmp(errorText, kTextWriteFailed) == 0) {
-        const int error = fileWriteProblem(outputPath);
-        return error == 0 ? "" : withReason(systemErrorReason(error, roleOutput));
+    switch (job.failure) {
+    case failureInputUnreadable:
+        return withReason(wavProblemReason(WavReader::diagnose(job.inputPath)));
+    case failureImpulseUnreadable:
+        return withReason(wavProblemReason(WavReader::diagnose(job.impulsePath)));
+    case failureSampleRatesDiffer:
+    case failureOutputTooLarge:
+    case failureImpulseNotLoaded:
+        break;
+    case failureOutputIsAnInput:
+        return withReason(sameFile(job.outputPath, job.inputPath)
+                              ? "e' lo stesso file dell'input"
+                              : "e' lo stesso file dell'impulso");
+    case failureNone:
+    case failureOutputNotCreated:
+    case failureWriteFailed:
+    case failureOutOfMemory:
+        return "";
     }
     // The rest concern what the two inputs declare: open them again and say it.
-    WavReader* input = WavReader::open(inputPath);
-    WavReader* impulse = WavReader::open(impulsePath);
+    WavReader* input = WavReader::open(job.inputPath);
+    WavReader* impulse = WavReader::open(job.impulsePath);
     std::string reason;
     if (input != nullptr && impulse != nullptr) {
-        if (strcmp(errorText, kTextSampleRatesDiffer) == 0) {
+        if (job.failure == failureSampleRatesDiffer) {
             reason = "l'input e' a " + std::to_string(input->sampleRate) + " Hz, l'impulso a " +
                      std::to_string(impulse->sampleRate) + " Hz";
-        } else if (strcmp(errorText, kTextOutputTooLarge) == 0) {
+        } else if (job.failure == failureOutputTooLarge) {
             reason = "l'input dichiara " + italianCount(input->frames) + " frame e l'impulso " +
                      italianCount(impulse->frames);
-        } else if (strcmp(errorText, kTextImpulseNotLoaded) == 0) {
+        } else if (impulse->frames == 0) {
             // The job loads only the frames the file holds.
+            reason = "l'impulso non contiene campioni";
+        } else {
             const uint32_t held = WavReader::framesToLoad(impulse);
             const uint64_t bytes = uint64_t{held} * impulse->channels * sizeof(float);
-            if (impulse->frames == 0) {
-                reason = "l'impulso non contiene campioni";
-            } else if (bytes > kLargestLoadBytes) {
+            if (bytes > kLargestLoadBytes) {
                 reason = "l'impulso contiene " + italianCount(held) +
                          " frame, oltre i 4 GB di memoria ammessi";
             }

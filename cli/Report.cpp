@@ -31,3 +31,19 @@ std::string saturationLine(uint64_t saturatedSamples, float peak) {
     return "attenzione: " + italianCount(saturatedSamples) + samples + ", picco " + levelText +
            " dB oltre il fondo scala";
 }
+
+std::string shortDataLine(const char* what, uint32_t held, uint32_t declared) {
+    if (held >= declared) {
+        return "";
+    }
+    return std::string("attenzione: ") + what + " contiene " + italianCount(held) + " frame dei " +
+           italianCount(declared) + " dichiarati; il resto e' letto come silenzio";
+}
+
+std::string shortStreamLine(uint32_t written, uint32_t promised) {
+    if (written >= promised) {
+        return "";
+    }
+    return "attenzione: l'output contiene " + italianCount(written) + " frame dei " +
+           italianCount(promised) + " che la sua intestazione dichiara";
+}

@@ -14,3 +14,12 @@ std::string italianDecimal(double value);
 // output samples had to be clamped and how far the largest went past full scale (peak is a
 // magnitude, 1.0 = full scale). Empty when none was.
 std::string saturationLine(uint64_t saturatedSamples, float peak);
+
+// "attenzione: l'input contiene 28 frame dei 132.300 dichiarati; il resto e' letto come
+// silenzio": a file (what: "l'input", "l'impulso") that holds fewer whole frames than its
+// header declares. Empty when it holds them all.
+std::string shortDataLine(const char* what, uint32_t held, uint32_t declared);
+
+// The note after a job whose output went to a pipe and ended before the frames its header
+// announced: empty when it holds them all.
+std::string shortStreamLine(uint32_t written, uint32_t promised);

@@ -6,9 +6,11 @@
 #include <system_error>
 
 #include "cli/FailureReason.h"
+#include "cli/InputSpool.h"
 #include "cli/Options.h"
 #include "cli/ProgressLine.h"
 #include "cli/Report.h"
+#include "cli/StandardError.h"
 #include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
@@ -32,7 +34,8 @@ const char kUsage[] =
     "in OUTPUT. INPUT e IMPULSO sono file WAV PCM a 16 bit, mono o stereo, con la\n"
     "stessa frequenza di campionamento; OUTPUT e' un file WAV PCM a 16 bit, stereo se\n"
     "uno dei due ingressi e' stereo, lungo quanto INPUT e IMPULSO insieme. Un OUTPUT\n"
-    "che esiste gia' viene sostituito, salvo con -n.\n"
+    "che esiste gia' viene sostituito, salvo con -n. Il nome - indica lo standard\n"
+    "input (per INPUT o IMPULSO, non per entrambi) o lo standard output (per OUTPUT).\n"
     "\n"
     "  -q, --quiet        nessuna barra di avanzamento e nessun avviso; gli errori\n"
     "                     sono mostrati comunque\n"
@@ -48,8 +51,8 @@ const char kUsage[] =
     "Uscita: 0 fatto, 1 errore (il motivo su standard error), 2 argomenti errati.\n"
     "Interrotto (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT), finisce il file di output, che\n"
     "resta valido e contiene la parte gia' calcolata, poi termina per lo stesso\n"
-    "segnale: la shell vede 128 + il numero del segnale (130 per Ctrl-C). Un secondo\n"
-    "segnale lo termina subito.\n";
+    "segnale: la shell vede 128 + il numero del segnale (130 per Ctrl-C). Fino a tre\n"
+    "segnali contano come una sola richiesta; il quarto lo termina subito.\n";
 
 const char kLicenceLine[] = "Licenza MIT <https://opensource.org/licenses/MIT>";
 const char kHelpHint[] =
@@ -57,6 +60,8 @@ const char kHelpHint[] =
 const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobber)";
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
+const char kTextTwoStandardInputs[] =
+    "Lo standard input (-) puo' essere INPUT o IMPULSO, non entrambi";
 
 // Anything at path, even a link to nothing: creating the output would replace it.
 bool pathExists(const char* path) {
@@ -96,8 +101,8 @@ uint32_t runJob() {
     clearProgress(display);
     if (showProgress && message == WM_JOB_DONE) {
         const uint64_t elapsed = monotonicMilliseconds() - display.startMs;
-        fprintf(stderr, "convoluzione-cli: %s\n",
-                finishedLine(jobState.inputFrames, jobState.sampleRate, elapsed).c_str());
+        printErrorLine("convoluzione-cli: " +
+                       finishedLine(jobState.inputFrames, jobState.sampleRate, elapsed));
     }
     // A worker that outlived the wait has only just let go of the window: it stays for the
     // rest of the process, like the worker's stop event.
@@ -107,37 +112,88 @@ uint32_t runJob() {
     return message;
 }
 
+// Says what a job found worth a word after it ended: files shorter than they declare, an
+// output stream shorter than its header.
+void reportShortFiles(uint32_t message) {
+    if (quiet) {
+        return;
+    }
+    if (message == WM_JOB_DONE) {
+        for (const std::string& line :
+             {shortDataLine("l'input", jobState.inputFramesHeld, jobState.inputFramesDeclared),
+              shortDataLine("l'impulso", jobState.impulseFramesHeld,
+                            jobState.impulseFramesDeclared)}) {
+            if (!line.empty()) {
+                printErrorLine(line);
+            }
+        }
+    }
+    const std::string line =
+        shortStreamLine(jobState.outputFramesWritten, jobState.outputFramesPromised);
+    if (!line.empty()) {
+        printErrorLine(line);
+    }
+}
+
 // What the job's end means for the process: its exit status, and what it says about it.
 int reportEnd(uint32_t message) {
     switch (message) {
     case WM_JOB_DONE: {
+        reportShortFiles(message);
         const std::string warning =
             saturationLine(jobState.saturatedSamples, jobState.saturationPeak);
         if (!warning.empty() && !quiet) {
-            fprintf(stderr, "%s\n", warning.c_str());
+            printErrorLine(warning);
         }
         return kExitDone;
     }
     case WM_JOB_STOPPED:
+        reportShortFiles(message);
         return kExitDone; // only an interrupt stops a job here; it decides how the process ends
     case WM_JOB_FAILED: {
-        fprintf(stderr, "%s\n", jobState.errorText);
-        const std::string reason = failureReason(jobState.errorText, jobState.inputPath,
-                                                 jobState.impulsePath, jobState.outputPath);
+        printErrorLine(jobState.errorText);
+        const std::string reason = failureReason(jobState);
         if (!reason.empty()) {
-            fprintf(stderr, "%s\n", reason.c_str());
+            printErrorLine(reason);
         }
+        reportShortFiles(message);
         return kExitFailed;
     }
     default:
-        fprintf(stderr, "%s\n", kTextNotStarted);
+        printErrorLine(kTextNotStarted);
         return kExitFailed;
     }
+}
+
+bool isStandardStream(const char* argument) {
+    return strcmp(argument, "-") == 0;
+}
+
+// Copies standard input to a temporary file and names it in field. 1 when the job can go
+// on; otherwise *status is how the program ends (after an interrupt, 0: the interrupt
+// decides).
+int takeStandardInput(char (&field)[kPathBytes], const char* failureSentence, char* spool,
+                      int* status) {
+    int error = 0;
+    const SpoolResult spooled = spoolStandardInput(spool, kPathBytes, &error);
+    if (spooled == spoolDone) {
+        copyPath(field, spool);
+        return 1;
+    }
+    spool[0] = '\0';
+    if (spooled == spoolFailed) {
+        printErrorLine(failureSentence);
+        printErrorLine("motivo: " + systemErrorReason(error, roleInput, "-"));
+    }
+    *status = spooled == spoolFailed ? kExitFailed : kExitDone;
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before any file is opened: none may take the place of a closed standard stream.
+    keepStandardStreamsOpen();
     const CliOptions options = parseOptions(argc, argv);
     switch (options.action) {
     case cliHelp:
@@ -147,27 +203,48 @@ int main(int argc, char** argv) {
         printf("convoluzione-cli %s\n%s\n", CONVOLUZIONE_VERSION, kLicenceLine);
         return kExitDone;
     case cliWrong:
-        fprintf(stderr, "convoluzione-cli: %s\n%s\n", options.problem.c_str(), kHelpHint);
+        printErrorLine("convoluzione-cli: " + options.problem);
+        printErrorLine(kHelpHint);
         return kExitUsage;
     case cliRun:
         break;
     }
+    if (isStandardStream(options.input) && isStandardStream(options.impulse)) {
+        printErrorLine(kTextTwoStandardInputs);
+        return kExitUsage;
+    }
     if (!copyPath(jobState.inputPath, options.input) ||
         !copyPath(jobState.impulsePath, options.impulse) ||
         !copyPath(jobState.outputPath, options.output)) {
-        fprintf(stderr, "%s\n", kTextPathTooLong);
+        printErrorLine(kTextPathTooLong);
         return kExitUsage;
     }
-    if (options.noClobber && pathExists(options.output)) {
-        fprintf(stderr, "convoluzione-cli: %s: %s\nconvoluzione-cli: %s\n", options.output,
-                kTextOutputNotCreated, kReasonOutputExists);
+    jobState.outputToStandardOutput = isStandardStream(options.output) ? 1 : 0;
+    if (options.noClobber && !jobState.outputToStandardOutput && pathExists(options.output)) {
+        printErrorLine(std::string("convoluzione-cli: ") + options.output + ": " +
+                       kTextOutputNotCreated);
+        printErrorLine(std::string("convoluzione-cli: ") + kReasonOutputExists);
         return kExitFailed;
     }
     jobState.threadLimit = options.threads;
     quiet = options.quiet;
     catchInterrupts();
+    static char spool[kPathBytes];
+    int status = kExitDone;
+    const bool inputFromPipe = isStandardStream(options.input);
+    if (inputFromPipe || isStandardStream(options.impulse)) {
+        if (!takeStandardInput(inputFromPipe ? jobState.inputPath : jobState.impulsePath,
+                               inputFromPipe ? kTextInputUnreadable : kTextImpulseUnreadable, spool,
+                               &status)) {
+            const int interrupt = interruptReceived();
+            return interrupt != 0 ? endAsInterrupted(interrupt) : status;
+        }
+    }
     const uint32_t message = runJob();
-    const int status = reportEnd(message);
+    status = reportEnd(message);
+    if (spool[0] != '\0') {
+        removeSpool(spool);
+    }
     const int interrupt = interruptReceived();
     // Stopped or not, an interrupted program ends as interrupted, so a script stops too.
     return interrupt != 0 ? endAsInterrupted(interrupt) : status;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "convolution/JobProgress.h"
+#include "job/FailureTexts.h"
 #include "platform/Platform.h"
 
 constexpr uint32_t kPathBytes = 260;      // the platform's path limit, terminator included
@@ -17,6 +18,7 @@ struct JobState {
     unsigned threadLimit;            // most engine threads; 0 = as many as the process may run
                                      // on (usableProcessorCount); written before the worker
                                      // starts
+    int outputToStandardOutput;      // 1: write on standard output instead of outputPath
     WindowHandle dialogWindow;       // where the worker posts its end message
     std::atomic<int32_t> running;    // 1 while a job runs (front end only)
     JobProgress progress;            // written by the engine, read by the front end's timer
@@ -24,12 +26,24 @@ struct JobState {
     EventHandle stopEvent;           // signalled by the front end to stop the running job; the
                                      // worker reads it once, at its start, and keeps its copy
     char errorText[kErrorTextBytes]; // why the job failed; written before WM_JOB_FAILED
+    JobFailure failure;              // the same as a code; likewise
+    int systemError;                 // the system's reason (an errno value) from the call
+                                     // that failed, or 0 when the files' contents or the
+                                     // job's own rules are the reason; likewise
     uint64_t saturatedSamples;       // output samples clamped to 16 bits; written before
                                      // WM_JOB_DONE or WM_JOB_STOPPED
     float saturationPeak;            // largest magnitude among them (1.0 = full scale), 0 when
                                      // none; likewise
     uint32_t inputFrames;            // frames of the input (as its header declares) and its
     uint32_t sampleRate;             // sample rate: what a job completed; likewise
+    uint32_t inputFramesHeld;        // frames the input holds whole and declares; likewise
+    uint32_t inputFramesDeclared;
+    uint32_t impulseFramesHeld; // likewise for the impulse
+    uint32_t impulseFramesDeclared;
+    uint32_t outputFramesWritten;  // frames that reached the output, and those its header
+    uint32_t outputFramesPromised; // counted from the start when it could not be patched at
+                                   // its end (a pipe; 0 otherwise); written before the end
+                                   // message once the output was created
 };
 
 // The one job state of the process; all zero at start.

@@ -1,9 +1,9 @@
 // The one seam between the portable core and the operating system: 64-bit file
-// offsets, a clock, the worker thread, the job's stop event, the messages by which a job
-// reports its end, the reasons a file cannot be used, and the interrupts a command-line
-// program receives. Windows implements it with Win32 (Win32Platform.cpp); every other
-// system with the standard library and POSIX (PosixPlatform.cpp). CMake compiles
-// exactly one.
+// offsets, the output's lock, standard streams and temporary files, a clock, the worker
+// thread, the job's stop event, the messages by which a job reports its end, the reasons a
+// file cannot be used, and the interrupts a command-line program receives. Windows implements it
+// with Win32 (Win32Platform.cpp); every other system with the standard library and POSIX
+// (PosixPlatform.cpp). CMake compiles exactly one.
 #pragma once
 
 #include <cerrno>
@@ -36,27 +36,56 @@ int standardErrorColumns();
 // as containers and systemd set it: 1.5 processors' worth counts as 2). At least 1.
 unsigned usableProcessorCount();
 
+// ---- Files a job creates, and standard streams ----
+
+// Opens path for writing, creating it when it is not there, and takes an exclusive lock on
+// it that lasts until the stream is closed; only then is a plain file emptied, so a second
+// program writing the same output finds it locked and changes nothing. Null on failure with
+// *error set to the system's reason (an errno value); EAGAIN when another process holds the
+// lock.
+FILE* createOutputFile(const char* path, int* error);
+// 1 when the stream can go back to rewrite what it wrote: a plain file standing at its
+// start, not in append mode. 0 for a pipe, a FIFO, a device, or a file inherited elsewhere.
+int streamCanSeek(FILE* file);
+// Standard output as a stream of bytes (binary mode where the system has one).
+FILE* standardOutputStream();
+// Gives every standard stream that was closed at start (0, 1, 2) the null device, so no
+// file the program opens later takes its number and receives what was meant for it.
+void keepStandardStreamsOpen();
+
+// A new empty file in the system's folder for temporary files, its name in path (of
+// capacity bytes); null on failure with *error set.
+FILE* createTemporaryFile(char* path, size_t capacity, int* error);
+// Reads up to capacity bytes of standard input into buffer, waiting at most waitMs for
+// some to arrive: 1 with *got set (0 at the end of the input), 2 when nothing came in time,
+// 0 on failure with *error set.
+int readStandardInput(void* buffer, size_t capacity, size_t* got, uint32_t waitMs, int* error);
+
 // ---- Why a file cannot be used: asked only after a failure, to tell the user ----
 
-// The system's reason (an errno value) why path cannot be opened for reading or, with
-// forWriting, for writing: EISDIR for a folder, ESPIPE for something that is neither a
-// folder nor a plain file (a pipe, a device) when reading. 0 when nothing stands in the way
-// now. Waits for nothing, and creates, truncates or changes nothing.
-int fileOpenProblem(const char* path, int forWriting);
-// Why writes to the file at path were refused, as far as can be seen afterwards: EFBIG when
-// its length has reached the process's file-size limit, ENOSPC when its disk has no room
-// left; 0 when neither.
-int fileWriteProblem(const char* path);
+// The system's reason (an errno value) why path cannot be opened for reading: EISDIR for a
+// folder, ESPIPE for something that is neither a folder nor a plain file (a pipe, a
+// device). 0 when nothing stands in the way now. Waits for nothing, and creates, truncates
+// or changes nothing.
+int fileOpenProblem(const char* path);
 
 // ---- Interrupts of a command-line program ----
 
 // Catches the requests to end the program: Ctrl-C everywhere, and where the system has
 // them also SIGTERM, SIGHUP and SIGQUIT (one the process started with ignored stays
-// ignored, as under nohup). The first is only recorded, so the running job can stop and
-// finish its file; a second one ends the process at once, as if none had been caught.
-// Also makes a write beyond the process's file-size limit a refused write (SIGXFSZ
-// ignored) instead of the end of the process.
+// ignored, as under nohup). The first few are one request, only recorded, so the running
+// job can stop and finish its file: one stop is often delivered twice or three times (by
+// `timeout` to the process and then to its group, by the shell and the kernel when a
+// terminal closes, by make and the group). The fourth ends the process at once, as if none
+// had been caught. Also makes a write beyond the process's file-size limit, or to a pipe
+// whose reader has gone, a refused write (SIGXFSZ and SIGPIPE ignored) instead of the end
+// of the process.
 void catchInterrupts();
+// Interrupts received before the process ends at once.
+constexpr int kInterruptsToEndAtOnce = 4;
+// A file to remove should an interrupt end the process at once (a temporary copy of
+// standard input); null for none. The path must stay valid while it is set.
+void removeOnAbruptEnd(const char* path);
 // The first interrupt received (its signal number), or 0.
 int interruptReceived();
 // Ends the process the way the interrupt would have ended it had it not been caught, so

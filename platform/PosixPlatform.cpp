@@ -13,15 +13,14 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -171,62 +170,120 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
-int fileOpenProblem(const char* path, int forWriting) {
-    struct stat status {};
-    const bool exists = stat(path, &status) == 0;
-    if (!exists && (!forWriting || errno != ENOENT)) {
-        return errno;
-    }
-    if (exists && S_ISDIR(status.st_mode)) {
-        return EISDIR;
-    }
-    if (exists && !forWriting && !S_ISREG(status.st_mode)) {
-        return ESPIPE; // a pipe or a device: nothing the reader can seek through
-    }
-    // O_NONBLOCK: a pipe nobody reads or writes must not hold the diagnosis up.
-    int flags = (forWriting ? O_WRONLY : O_RDONLY) | O_NONBLOCK;
-    if (!exists) {
-        flags |= O_CREAT | O_EXCL; // only a file that is not there, so nothing is overwritten
-    }
-    const int descriptor = open(path, flags, 0666);
+FILE* createOutputFile(const char* path, int* error) {
+    // Not O_TRUNC: the file is emptied only once the lock is held.
+    const int descriptor = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (descriptor < 0) {
-        const int error = errno;
-        // Some folders take no new files at all (/proc) and say ENOENT; the folder is there.
-        const std::string name = path;
-        const size_t slash = name.find_last_of('/');
-        const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-        struct stat folderStatus {};
-        if (error == ENOENT && !exists && stat(folder.c_str(), &folderStatus) == 0 &&
-            S_ISDIR(folderStatus.st_mode)) {
-            return EPERM;
-        }
-        return error;
+        *error = errno;
+        return nullptr;
     }
-    close(descriptor);
-    if (!exists) {
-        unlink(path); // it can be created now: leave nothing behind
+    struct stat status {};
+    FILE* file = nullptr;
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        *error = errno == EWOULDBLOCK ? EAGAIN : errno;
+    } else if (fstat(descriptor, &status) != 0) {
+        *error = errno;
+    } else if (S_ISREG(status.st_mode) && ftruncate(descriptor, 0) != 0) {
+        *error = errno;
+    } else if ((file = fdopen(descriptor, "wb")) == nullptr) {
+        *error = errno;
     }
-    return 0;
+    if (file == nullptr) {
+        close(descriptor);
+    }
+    return file;
 }
 
-int fileWriteProblem(const char* path) {
-    // A refused write leaves the file within a block of where it stopped.
-    constexpr uint64_t kNear = 1u << 16;
+int streamCanSeek(FILE* file) {
+    const int descriptor = fileno(file);
     struct stat status {};
-    rlimit limit{};
-    if (stat(path, &status) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-        limit.rlim_cur != RLIM_INFINITY &&
-        static_cast<uint64_t>(status.st_size) + kNear > static_cast<uint64_t>(limit.rlim_cur)) {
-        return EFBIG;
-    }
-    struct statvfs disk {};
-    if (statvfs(path, &disk) == 0) {
-        // The superuser may also fill the blocks kept back for it.
-        const uint64_t blocks = geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
-        if (blocks * disk.f_frsize < kNear) {
-            return ENOSPC;
+    const int flags = fcntl(descriptor, F_GETFL);
+    return fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && flags >= 0 &&
+                   (flags & O_APPEND) == 0 && lseek(descriptor, 0, SEEK_CUR) == 0
+               ? 1
+               : 0;
+}
+
+FILE* standardOutputStream() {
+    return stdout;
+}
+
+void keepStandardStreamsOpen() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            // Opened lowest number first, so it takes exactly this one.
+            const int opened = open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != descriptor) {
+                close(opened);
+            }
         }
     }
+}
+
+FILE* createTemporaryFile(char* path, size_t capacity, int* error) {
+    const char* folder = getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == '\0') {
+        folder = "/tmp";
+    }
+    const int length = snprintf(path, capacity, "%s/convoluzione-XXXXXX", folder);
+    if (length < 0 || static_cast<size_t>(length) >= capacity) {
+        *error = ENAMETOOLONG;
+        return nullptr;
+    }
+    const int descriptor = mkstemp(path);
+    if (descriptor < 0) {
+        *error = errno;
+        return nullptr;
+    }
+    FILE* file = fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        *error = errno;
+        close(descriptor);
+        unlink(path);
+    }
+    return file;
+}
+
+int readStandardInput(void* buffer, size_t capacity, size_t* got, uint32_t waitMs, int* error) {
+    // Waiting in poll, not in read: an interrupt must be seen while no byte comes, and with
+    // restarted system calls a blocked read would not return for it.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&input, 1, static_cast<int>(waitMs));
+    if (ready == 0 || (ready < 0 && errno == EINTR)) {
+        return 2;
+    }
+    if (ready < 0) {
+        *error = errno;
+        return 0;
+    }
+    const ssize_t count = read(STDIN_FILENO, buffer, capacity);
+    if (count < 0) {
+        if (errno == EINTR || errno == EAGAIN) {
+            return 2;
+        }
+        *error = errno;
+        return 0;
+    }
+    *got = static_cast<size_t>(count);
+    return 1;
+}
+
+int fileOpenProblem(const char* path) {
+    struct stat status {};
+    if (stat(path, &status) != 0) {
+        return errno;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return EISDIR;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return ESPIPE; // a pipe or a device: nothing the reader can seek through
+    }
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK);
+    if (descriptor < 0) {
+        return errno;
+    }
+    close(descriptor);
     return 0;
 }
 
@@ -252,11 +309,22 @@ void setAction(int signalNumber, void (*handler)(int)) {
     sigaction(signalNumber, &action, nullptr);
 }
 
+// Written by the handler before it ends the process at once; read only there.
+std::atomic<const char*> abruptEndRemoves{nullptr};
+// Interrupts received so far.
+std::atomic<int> interruptCount{0};
+static_assert(std::atomic<const char*>::is_always_lock_free, "the handler reads it");
+
 void onInterrupt(int signalNumber) {
     int none = 0;
-    if (!firstInterrupt.compare_exchange_strong(none, signalNumber)) {
-        // The second: end now, by this signal's own default action. It is blocked while
-        // its handler runs, so it arrives again the moment the handler returns.
+    firstInterrupt.compare_exchange_strong(none, signalNumber);
+    if (interruptCount.fetch_add(1) + 1 >= kInterruptsToEndAtOnce) {
+        // Deliberate: end now, by this signal's own default action. It is blocked while its
+        // handler runs, so it arrives again the moment the handler returns.
+        const char* temporary = abruptEndRemoves.load();
+        if (temporary != nullptr) {
+            unlink(temporary);
+        }
         setAction(signalNumber, SIG_DFL);
         raise(signalNumber);
     }
@@ -271,9 +339,15 @@ void catchInterrupts() {
             setAction(signalNumber, onInterrupt);
         }
     }
-    // Past the file-size limit a write then fails with EFBIG, which the writer reports like
-    // a full disk, keeping a valid file.
+    // Past the file-size limit a write then fails with EFBIG, and to a pipe nobody reads
+    // any more with EPIPE; the job reports either like a full disk, keeping a valid file,
+    // and a message that cannot be written changes nothing.
     signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void removeOnAbruptEnd(const char* path) {
+    abruptEndRemoves.store(path);
 }
 
 int interruptReceived() {

@@ -13,6 +13,41 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+namespace {
+
+// The errno value that says what a Win32 error code says, for the reasons shown to the user.
+int errnoFromWin32(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return ENOENT;
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EAGAIN;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_INVALID_NAME:
+        return EINVAL;
+    default:
+        return EIO;
+    }
+}
+
+} // namespace
+
 int seekAbsolute(FILE* file, uint64_t offset) {
     if (offset > static_cast<uint64_t>(INT64_MAX)) {
         return 0;
@@ -79,61 +114,128 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
-int fileOpenProblem(const char* path, int forWriting) {
+FILE* createOutputFile(const char* path, int* error) {
+    // Shared for reading and writing, so a second program gets as far as the lock and is
+    // refused there; opened, not truncated: the file is emptied only once the lock is held.
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = errnoFromWin32(GetLastError());
+        return nullptr;
+    }
+    OVERLAPPED whole{};
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                    MAXDWORD, &whole)) {
+        const DWORD code = GetLastError();
+        *error = code == ERROR_LOCK_VIOLATION ? EAGAIN : errnoFromWin32(code);
+        CloseHandle(handle);
+        return nullptr;
+    }
+    if (GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) {
+        *error = errnoFromWin32(GetLastError());
+        CloseHandle(handle);
+        return nullptr;
+    }
+    // The stream owns the handle from here; closing it releases the lock.
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        *error = errno;
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        *error = errno;
+        _close(descriptor);
+    }
+    return file;
+}
+
+int streamCanSeek(FILE* file) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+                   _telli64(_fileno(file)) == 0
+               ? 1
+               : 0;
+}
+
+FILE* standardOutputStream() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    return stdout;
+}
+
+void keepStandardStreamsOpen() {
+    // A Windows program started without a stream has none to lose: the runtime gives it an
+    // invalid one that refuses every write, and no file takes its number.
+}
+
+FILE* createTemporaryFile(char* path, size_t capacity, int* error) {
+    char folder[MAX_PATH];
+    const DWORD length = GetTempPathA(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH || capacity < MAX_PATH) {
+        *error = ENAMETOOLONG;
+        return nullptr;
+    }
+    if (GetTempFileNameA(folder, "cnv", 0, path) == 0) {
+        *error = errnoFromWin32(GetLastError());
+        return nullptr;
+    }
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr) {
+        *error = errno;
+        DeleteFileA(path);
+    }
+    return file;
+}
+
+int readStandardInput(void* buffer, size_t capacity, size_t* got, uint32_t, int* error) {
+    // Ctrl-C is handled on a thread of its own here and cannot be seen during a read; the
+    // read returns when the writer sends more or closes its end.
+    const unsigned asked = capacity < 0x40000000u ? static_cast<unsigned>(capacity) : 0x40000000u;
+    _setmode(_fileno(stdin), _O_BINARY);
+    const int count = _read(_fileno(stdin), buffer, asked);
+    if (count < 0) {
+        *error = errno;
+        return 0;
+    }
+    *got = static_cast<size_t>(count);
+    return 1;
+}
+
+int fileOpenProblem(const char* path) {
     struct _stat64 status {};
-    const bool exists = _stat64(path, &status) == 0;
-    if (!exists && (!forWriting || errno != ENOENT)) {
+    if (_stat64(path, &status) != 0) {
         return errno;
     }
-    if (exists && (status.st_mode & _S_IFMT) == _S_IFDIR) {
+    if ((status.st_mode & _S_IFMT) == _S_IFDIR) {
         return EISDIR;
     }
-    if (exists && !forWriting && (status.st_mode & _S_IFMT) != _S_IFREG) {
+    if ((status.st_mode & _S_IFMT) != _S_IFREG) {
         return ESPIPE; // a device: nothing the reader can seek through
     }
-    int flags = (forWriting ? _O_WRONLY : _O_RDONLY) | _O_BINARY;
-    if (!exists) {
-        flags |= _O_CREAT | _O_EXCL; // only a file that is not there, so nothing is overwritten
-    }
-    const int descriptor = _open(path, flags, _S_IREAD | _S_IWRITE);
+    const int descriptor = _open(path, _O_RDONLY | _O_BINARY);
     if (descriptor < 0) {
         return errno;
     }
     _close(descriptor);
-    if (!exists) {
-        _unlink(path); // it can be created now: leave nothing behind
-    }
-    return 0;
-}
-
-int fileWriteProblem(const char* path) {
-    // Windows has no file-size limit per process; only a full disk can be seen.
-    char folder[MAX_PATH];
-    char* name = nullptr;
-    const DWORD length = GetFullPathNameA(path, MAX_PATH, folder, &name);
-    if (length == 0 || length >= MAX_PATH) {
-        return 0;
-    }
-    if (name != nullptr) {
-        *name = '\0';
-    }
-    ULARGE_INTEGER available{};
-    if (GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr) &&
-        available.QuadPart < (1u << 16)) {
-        return ENOSPC;
-    }
     return 0;
 }
 
 namespace {
 
 std::atomic<int> firstInterrupt{0};
+std::atomic<int> interruptCount{0};
 
 // The runtime calls this on a thread of its own for each Ctrl-C, having already put the
-// default action back, so a second Ctrl-C ends the process at once as an uncaught one does.
+// default action back: it is caught again until the last before the one that ends the
+// process at once, as an uncaught one does.
 void onInterrupt(int signalNumber) {
     int none = 0;
     firstInterrupt.compare_exchange_strong(none, signalNumber);
+    if (interruptCount.fetch_add(1) + 2 < kInterruptsToEndAtOnce) {
+        signal(signalNumber, onInterrupt);
+        return;
+    }
     signal(signalNumber, SIG_DFL); // said explicitly, whatever the runtime does
 }
 
@@ -144,6 +246,11 @@ void catchInterrupts() {
     if (signal(SIGINT, onInterrupt) == SIG_IGN) {
         signal(SIGINT, SIG_IGN);
     }
+}
+
+void removeOnAbruptEnd(const char*) {
+    // The runtime's default action ends the process without a word to anyone; a temporary
+    // file it leaves is in the folder the system cleans.
 }
 
 int interruptReceived() {

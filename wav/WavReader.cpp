@@ -33,24 +33,53 @@ struct Header {
     ChunkRecord data;    // the "data" chunk, once found
     uint64_t dataOffset; // its first payload byte
     uint64_t fileLength; // bytes in the file
+    int systemError;     // for wavCannotOpen: the errno of the call that failed
 };
+
+// A file the system would not read through: the errno of the read or seek that failed.
+WavProblem cannotRead(FILE* file, Header& header, int error) {
+    header.systemError = error != 0 ? error : (ferror(file) ? EIO : 0);
+    return header.systemError != 0 ? wavCannotOpen : wavFine;
+}
 
 // Reads and checks the header in the order that decides which problem a file has; the
 // stream is left at the first sample byte when nothing is wrong.
 WavProblem readHeader(FILE* file, Header& header) {
     ChunkRecord riff{};
-    uint8_t wave[4];
+    uint8_t start[12];
     uint8_t body[16];
-    if (!readChunkHeader(file, riff) || riff.id != fourCc("RIFF") ||
-        fread(wave, sizeof wave, 1, file) != 1 || readLe32(wave) != fourCc("WAVE")) {
+    // The reader goes back and forth through the file: a pipe or a terminal cannot.
+    errno = 0;
+    if (!seekAbsolute(file, 0)) {
+        return cannotRead(file, header, errno != 0 ? errno : ESPIPE);
+    }
+    errno = 0;
+    const size_t got = fread(start, 1, sizeof start, file);
+    if (got < sizeof start && ferror(file)) {
+        return cannotRead(file, header, errno);
+    }
+    if (got == 0) {
+        return wavEmpty;
+    }
+    riff.id = readLe32(start);
+    riff.size = readLe32(start + 4);
+    if (got < sizeof start || riff.id != fourCc("RIFF") || readLe32(start + 8) != fourCc("WAVE")) {
         return wavNotRiffWave;
     }
-    if (!findChunk(file, riff, header.format, fourCc("fmt "))) {
-        return wavNoFormatChunk;
+    if (riff.size == 0) {
+        return wavRiffSizeZero;
     }
-    // Sixteen bytes whatever size the chunk declares; the checks judge what they hold.
+    errno = 0;
+    if (!findChunk(file, riff, header.format, fourCc("fmt "))) {
+        return ferror(file) ? cannotRead(file, header, errno) : wavNoFormatChunk;
+    }
+    if (header.format.size < sizeof body) {
+        return wavFormatTooShort;
+    }
+    // Sixteen bytes whatever larger size the chunk declares; the checks judge what they hold.
+    errno = 0;
     if (fread(body, sizeof body, 1, file) != 1) {
-        return wavFormatCut;
+        return ferror(file) ? cannotRead(file, header, errno) : wavFormatCut;
     }
     header.formatTag = readLe16(body);
     header.channels = readLe16(body + 2);
@@ -70,11 +99,13 @@ WavProblem readHeader(FILE* file, Header& header) {
     if (header.blockAlign == 0) {
         return wavNoBlockAlign;
     }
+    errno = 0;
     if (!findChunk(file, riff, header.data, fourCc("data"))) {
-        return wavNoDataChunk;
+        return ferror(file) ? cannotRead(file, header, errno) : wavNoDataChunk;
     }
+    errno = 0;
     if (!tellPosition(file, &header.dataOffset) || !fileLength(file, &header.fileLength)) {
-        return wavCannotOpen;
+        return cannotRead(file, header, errno != 0 ? errno : EIO);
     }
     return wavFine;
 }
@@ -114,27 +145,34 @@ int readSamplesFrom(FILE* file, uint64_t offset, float* dst, uint64_t count) {
 
 } // namespace
 
-WavReader* WavReader::open(const char* path) {
+WavReader* WavReader::open(const char* path, int* systemError) {
+    int ignored = 0;
+    int& error = systemError != nullptr ? *systemError : ignored;
+    error = 0;
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
+        error = errno;
         return nullptr;
     }
     Header header{};
     if (readHeader(file, header) != wavFine) {
+        error = header.systemError;
         fclose(file);
         return nullptr;
     }
     auto* reader = new (std::nothrow) WavReader{};
     if (reader == nullptr) {
+        error = ENOMEM;
         fclose(file);
         return nullptr;
     }
     const uint64_t bytesInFile =
         header.fileLength > header.dataOffset ? header.fileLength - header.dataOffset : 0;
     // Every other size means what it says, even one larger than the file.
-    const uint64_t dataBytes = header.data.size != kDataSizeToEndOfFile
-                                   ? header.data.size
-                                   : std::min<uint64_t>(bytesInFile, kDataSizeToEndOfFile);
+    const bool toTheEnd = header.data.size == kDataSizeToEndOfFile ||
+                          (header.data.size == kDataSizeSoxPipe && bytesInFile < kDataSizeSoxPipe);
+    const uint64_t dataBytes =
+        toTheEnd ? std::min<uint64_t>(bytesInFile, kDataSizeToEndOfFile) : header.data.size;
     reader->file = file;
     reader->sampleRate = header.sampleRate;
     reader->channels = header.channels;
@@ -150,7 +188,7 @@ WavReader* WavReader::open(const char* path) {
 
 WavDiagnosis WavReader::diagnose(const char* path) {
     WavDiagnosis diagnosis{};
-    diagnosis.systemError = fileOpenProblem(path, 0);
+    diagnosis.systemError = fileOpenProblem(path);
     FILE* file = diagnosis.systemError == 0 ? fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         diagnosis.problem = wavCannotOpen;
@@ -161,10 +199,10 @@ WavDiagnosis WavReader::diagnose(const char* path) {
     }
     Header header{};
     diagnosis.problem = readHeader(file, header);
-    uint64_t length = 0;
-    if (diagnosis.problem == wavNotRiffWave && fileLength(file, &length) && length == 0) {
-        diagnosis.problem = wavEmpty;
+    if (diagnosis.problem == wavCannotOpen) {
+        diagnosis.systemError = header.systemError;
     }
+    diagnosis.formatSize = header.format.size;
     if (diagnosis.problem >= wavNotPcm) {
         diagnosis.formatTag = header.formatTag;
         diagnosis.bitsPerSample = header.bitsPerSample;

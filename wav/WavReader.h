@@ -7,6 +7,10 @@
 // The data size by which a writer that cannot go back to its header (one streaming into a
 // pipe) says "the data runs to the end of the file".
 constexpr uint32_t kDataSizeToEndOfFile = 0xFFFFFFFFu;
+// The data size sox leaves when it writes a WAV file into a pipe: "as much as may follow".
+// A file that ends before that much data reads it as kDataSizeToEndOfFile; one that really
+// holds it, as its size.
+constexpr uint32_t kDataSizeSoxPipe = 0x7FFFF000u;
 
 // The most bytes of floats a loaded buffer (allocateFrames, loadAll) may take.
 constexpr uint64_t kLargestLoadBytes = 0xFFFFFFFFu;
@@ -18,7 +22,9 @@ enum WavProblem {
     wavCannotOpen,     // the system refused the file: systemError says why
     wavEmpty,          // the file has no bytes at all
     wavNotRiffWave,    // it does not start with "RIFF", a size and "WAVE"
+    wavRiffSizeZero,   // the RIFF size is 0, so it holds no chunk at all
     wavNoFormatChunk,  // the chunk walk found no "fmt " chunk
+    wavFormatTooShort, // the "fmt " chunk declares fewer than 16 bytes: formatSize
     wavFormatCut,      // the file ends inside the 16 bytes of the format
     wavNotPcm,         // formatTag is not 1 (plain PCM)
     wavNotSixteenBits, // bitsPerSample is not 16
@@ -30,6 +36,7 @@ enum WavProblem {
 struct WavDiagnosis {
     WavProblem problem;     // the first rule the file breaks, or wavFine
     int systemError;        // an errno value, for wavCannotOpen
+    uint32_t formatSize;    // the "fmt " chunk's declared size, once found
     uint32_t formatTag;     // wFormatTag, once the format was read
     uint32_t subFormat;     // for the extensible format (0xFFFE): the tag its sub-format GUID
                             // starts with, when the chunk holds one; otherwise 0
@@ -44,8 +51,9 @@ struct WavReader {
     uint32_t bitsPerSample; // always 16 once open
     uint32_t blockAlign;    // bytes per frame as the file states it; never 0
     uint32_t frames;        // data chunk size / blockAlign (unsigned division); for the size
-                            // kDataSizeToEndOfFile, the bytes from dataOffset to the end of the
-                            // file instead (capped at 2^32 - 1)
+                            // kDataSizeToEndOfFile (or kDataSizeSoxPipe past the file's end),
+                            // the bytes from dataOffset to the end of the file instead (capped
+                            // at 2^32 - 1)
     uint32_t framesInFile;  // frames the file really holds whole from dataOffset, as reads step
                             // through them (2 bytes x channels), at most `frames`, counted from
                             // the file's length at open. Frames beyond it read as silence; a
@@ -54,8 +62,10 @@ struct WavReader {
     uint32_t startFrame;    // first frame of bulk reads; 0
 
     // The reader, positioned at frame 0, or null when the file cannot be opened or is not
-    // 16-bit PCM with 1 or 2 channels.
-    static WavReader* open(const char* path);
+    // 16-bit PCM with 1 or 2 channels. After a failure *systemError (when given) holds the
+    // system's reason from the call that failed (an errno value), or 0 when the system
+    // gave the bytes and they are what open refused.
+    static WavReader* open(const char* path, int* systemError = nullptr);
     // Closes the stream and releases the record; accepts null. Always 1.
     static int close(WavReader* reader);
     // Reads the next frame from the stream's position: one float for mono, two for stereo.

@@ -1,5 +1,6 @@
 #include "wav/WavWriter.h"
 
+#include <cerrno>
 #include <cmath>
 #include <new>
 
@@ -12,10 +13,23 @@ int writeAll(FILE* file, const uint8_t* bytes, size_t count) {
     return fwrite(bytes, 1, count, file) == count ? 1 : 0;
 }
 
-int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels) {
+// Keeps the first reason the system gave for refusing bytes.
+void noteRefusal(WavWriter* writer, int error) {
+    if (writer->systemError == 0) {
+        writer->systemError = error != 0 ? error : EIO;
+    }
+}
+
+uint64_t dataBytesOf(uint32_t frames, uint32_t channels) {
+    return static_cast<uint64_t>(frames) * channels * 2;
+}
+
+// The header, with size fields for dataBytes of samples.
+int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels, uint64_t dataBytes) {
     uint8_t riff[8];
     writeLe32(riff, fourCc("RIFF"));
-    writeLe32(riff + 4, 0);
+    writeLe32(riff + 4,
+              static_cast<uint32_t>(dataBytes == 0 ? 0 : kWavHeaderBytes - 8 + dataBytes));
     uint8_t wave[4];
     writeLe32(wave, fourCc("WAVE"));
     uint8_t format[8];
@@ -30,7 +44,7 @@ int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels) {
     writeLe16(body + 14, 16);
     uint8_t data[8];
     writeLe32(data, fourCc("data"));
-    writeLe32(data + 4, 0);
+    writeLe32(data + 4, static_cast<uint32_t>(dataBytes));
     return writeAll(file, riff, sizeof riff) && writeAll(file, wave, sizeof wave) &&
            writeAll(file, format, sizeof format) && writeAll(file, body, sizeof body) &&
            writeAll(file, data, sizeof data);
@@ -51,10 +65,19 @@ int writeSizeFields(FILE* file, uint64_t end, uint64_t dataBytes) {
 // end to go on writing there. Called only when nothing is pending, so the file holds
 // exactly the header and framesWritten frames.
 int updateSizeFields(WavWriter* writer) {
-    const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
+    const uint64_t dataBytes = dataBytesOf(writer->framesWritten, writer->channels);
     const uint64_t end = kWavHeaderBytes + dataBytes;
     writer->headerUpdatedMs = monotonicMilliseconds();
+    writer->framesInHeader = writer->framesWritten;
     return writeSizeFields(writer->file, end, dataBytes) && seekAbsolute(writer->file, end);
+}
+
+// The size fields still say 0 (a reader refuses such a file), or were last set long enough
+// ago. A stream that cannot seek has had its sizes from the start.
+bool sizeFieldsDue(const WavWriter* writer) {
+    return writer->framesPromised == 0 &&
+           (writer->framesInHeader == 0 ||
+            monotonicMilliseconds() - writer->headerUpdatedMs >= kHeaderUpdateMs);
 }
 
 // Writes the pending block. On a short write only the frames that reached the file whole
@@ -64,20 +87,24 @@ int flushBlock(WavWriter* writer) {
         return 0;
     }
     const size_t bytes = static_cast<size_t>(writer->pendingSamples) * 2;
+    errno = 0;
     const size_t written = fwrite(writer->block, 1, bytes, writer->file);
+    const int writeError = errno;
     const uint32_t pendingFrames = writer->pendingSamples / writer->channels;
     writer->pendingSamples = 0;
     if (written == bytes) {
-        if (monotonicMilliseconds() - writer->headerUpdatedMs < kHeaderUpdateMs ||
-            updateSizeFields(writer)) {
+        errno = 0;
+        if (!sizeFieldsDue(writer) || updateSizeFields(writer)) {
             return 1;
         }
         // Not knowing where the stream stands, nothing more may be written.
+        noteRefusal(writer, errno);
         writer->failed = 1;
         return 0;
     }
     const auto wholeFrames = static_cast<uint32_t>(written / (2 * writer->channels));
     writer->framesWritten = writer->framesWritten - pendingFrames + wholeFrames;
+    noteRefusal(writer, writeError);
     writer->failed = 1;
     return 0;
 }
@@ -91,12 +118,17 @@ bool WavWriter::fits(uint64_t frames, uint32_t channels) {
     return frames <= (kLargestFile - kWavHeaderBytes) / (2 * uint64_t{channels});
 }
 
-WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t channels) {
+WavWriter* WavWriter::open(const WavTarget& target, int* systemError) {
+    int ignored = 0;
+    int& error = systemError != nullptr ? *systemError : ignored;
+    error = 0;
     auto* writer = new (std::nothrow) WavWriter{};
     if (writer == nullptr) {
+        error = ENOMEM;
         return nullptr;
     }
-    writer->file = fopen(path, "wb");
+    writer->ownsFile = target.path != nullptr ? 1 : 0;
+    writer->file = target.path != nullptr ? createOutputFile(target.path, &error) : target.stream;
     if (writer->file == nullptr) {
         delete writer;
         return nullptr;
@@ -104,15 +136,30 @@ WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t cha
     // The writer buffers whole conversion blocks itself; an unbuffered stream means a
     // refused write is known at once, with the exact number of bytes that got through.
     setvbuf(writer->file, nullptr, _IONBF, 0);
-    writer->sampleRate = sampleRate;
-    writer->channels = channels;
+    writer->sampleRate = target.sampleRate;
+    writer->channels = target.channels;
+    // At least one frame promised, so 0 keeps meaning "sizes kept up to date".
+    writer->framesPromised =
+        streamCanSeek(writer->file) ? 0 : (target.frames > 0 ? target.frames : 1);
+    writer->framesInHeader = writer->framesPromised;
     writer->headerUpdatedMs = monotonicMilliseconds();
-    if (!writeHeader(writer->file, sampleRate, channels)) {
-        fclose(writer->file);
+    errno = 0;
+    if (!writeHeader(writer->file, target.sampleRate, target.channels,
+                     writer->framesPromised == 0
+                         ? 0
+                         : dataBytesOf(writer->framesPromised, target.channels))) {
+        error = errno != 0 ? errno : EIO;
+        if (writer->ownsFile) {
+            fclose(writer->file);
+        }
         delete writer;
         return nullptr;
     }
     return writer;
+}
+
+WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t channels) {
+    return open(WavTarget{path, nullptr, sampleRate, channels, 0});
 }
 
 int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames) {
@@ -138,22 +185,43 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
     return 1;
 }
 
-int WavWriter::finish(WavWriter* writer) {
+int WavWriter::finish(WavWriter* writer, int* systemError) {
+    int ignored = 0;
+    int& error = systemError != nullptr ? *systemError : ignored;
+    error = 0;
     if (writer == nullptr) {
         return 0;
     }
     int ok = writer->pendingSamples == 0 ? !writer->failed : flushBlock(writer);
-    const uint64_t dataBytes = static_cast<uint64_t>(writer->framesWritten) * writer->channels * 2;
-    uint64_t end = 0;
-    if (writer->failed && truncateFile(writer->file, kWavHeaderBytes + dataBytes)) {
-        // A refused write may have left part of a frame behind; the file keeps whole
-        // frames only, so its length and both size fields agree.
-        end = kWavHeaderBytes + dataBytes;
-    } else {
-        ok = tellPosition(writer->file, &end) && ok;
+    errno = 0;
+    // A stream that cannot seek has nothing to go back to: one shorter than its header is
+    // what a stopped or failed job leaves there, and the caller says so.
+    if (writer->framesPromised == 0) {
+        const uint64_t dataBytes = dataBytesOf(writer->framesWritten, writer->channels);
+        uint64_t end = 0;
+        if (writer->failed && truncateFile(writer->file, kWavHeaderBytes + dataBytes)) {
+            // A refused write may have left part of a frame behind; the file keeps whole
+            // frames only, so its length and both size fields agree.
+            end = kWavHeaderBytes + dataBytes;
+        } else {
+            ok = tellPosition(writer->file, &end) && ok;
+        }
+        ok = writeSizeFields(writer->file, end, dataBytes) && ok;
     }
-    ok = writeSizeFields(writer->file, end, dataBytes) && ok;
-    ok = (fclose(writer->file) == 0) && ok;
+    if (!ok) {
+        noteRefusal(writer, errno);
+    }
+    if (writer->ownsFile) {
+        errno = 0;
+        if (fclose(writer->file) != 0) {
+            ok = 0;
+            noteRefusal(writer, errno);
+        }
+    } else if (fflush(writer->file) != 0) {
+        ok = 0;
+        noteRefusal(writer, errno);
+    }
+    error = ok ? 0 : writer->systemError;
     delete writer;
     return ok ? 1 : 0;
 }

@@ -1,20 +1,20 @@
 // However the program ends, the output is a WAV file a player can open: a table of the ways a
-// running job can be ended (signals from a terminal, timeout, a closed session, kill -9, a
-// file-size limit), and of jobs stuck before they start, which a second signal ends at once.
+// running job can be ended (signals from a terminal, timeout, a closed session, one stop
+// delivered twice or three times, kill -9, a file-size limit), and of jobs stuck before they
+// start, which a fourth signal ends at once.
 // Each checks the exit status or the ending signal, standard error, that both inputs are
 // unchanged, and that the output's header agrees with its length (for kill -9: covers a
 // prefix of it) and its samples are the start of the complete result.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include <sys/stat.h>
 
 #include "job/FailureTexts.h"
+#include "platform/Platform.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/support/WrittenWav.h"
 #include "wav/WavWriter.h"
@@ -79,9 +79,18 @@ enum OutputLeft {
     coveredPrefix, // killed outright: the header counts a prefix of what was written
 };
 
+// How one stop request reaches the program.
+enum Delivery {
+    once,             // one signal to the process
+    processThenGroup, // to the process, then at once to its group, as `timeout` sends it
+    twiceBackToBack,  // the second the moment the first was taken (a shell and the kernel)
+    threeTimes,       // likewise, three times (make, the group and timeout together)
+};
+
 struct Ending {
     const char* what;
     int signalNumber;       // sent once the job is under way; 0 for none
+    Delivery delivery;      // how
     bool afterSizeUpdate;   // sent only once the running job has brought its size fields up
                             // to date
     uint64_t fileSizeLimit; // RLIMIT_FSIZE for the run, 0 for none
@@ -98,18 +107,19 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
         std::string(kTextWriteFailed) +
         "\nmotivo: raggiunto il limite alla dimensione dei file (ulimit -f)\n";
     const Ending endings[] = {
-        {"Ctrl-C", SIGINT, false, 0, -1, SIGINT, "", finishedFile, -1},
-        {"SIGTERM, as from timeout or kill", SIGTERM, false, 0, -1, SIGTERM, "", finishedFile, -1},
-        {"SIGHUP, as from a closed terminal or a dropped SSH session", SIGHUP, false, 0, -1, SIGHUP,
-         "", finishedFile, -1},
-        {"SIGQUIT (Ctrl-\\)", SIGQUIT, false, 0, -1, SIGQUIT, "", finishedFile, -1},
-        {"SIGTERM after the sizes were brought up to date", SIGTERM, true, 0, -1, SIGTERM, "",
-         finishedFile, -1},
-        {"SIGKILL after the sizes were brought up to date", SIGKILL, true, 0, -1, SIGKILL, "",
-         coveredPrefix, -1},
+        // clang-format off
+        {"Ctrl-C", SIGINT, once, false, 0, -1, SIGINT, "", finishedFile, -1},
+        {"SIGTERM, as from kill", SIGTERM, once, false, 0, -1, SIGTERM, "", finishedFile, -1},
+        {"SIGTERM to the process and its group, as from timeout", SIGTERM, processThenGroup, false, 0, -1, SIGTERM, "", finishedFile, -1},
+        {"SIGHUP, as from a dropped SSH session", SIGHUP, once, false, 0, -1, SIGHUP, "", finishedFile, -1},
+        {"SIGHUP twice, as from a closed terminal (shell and kernel)", SIGHUP, twiceBackToBack, false, 0, -1, SIGHUP, "", finishedFile, -1},
+        {"SIGTERM three times, as from make under timeout", SIGTERM, threeTimes, false, 0, -1, SIGTERM, "", finishedFile, -1},
+        {"SIGQUIT (Ctrl-\\)", SIGQUIT, once, false, 0, -1, SIGQUIT, "", finishedFile, -1},
+        {"SIGTERM after the sizes were brought up to date", SIGTERM, once, true, 0, -1, SIGTERM, "", finishedFile, -1},
+        {"SIGKILL after the first block, whose sizes are already set", SIGKILL, once, true, 0, -1, SIGKILL, "", coveredPrefix, -1},
         // The limit falls inside a frame: 2500 whole stereo frames fit.
-        {"a file-size limit (ulimit -f)", 0, false, 44 + 10001, 1, 0, limitReason, finishedFile,
-         2500},
+        {"a file-size limit (ulimit -f)", 0, once, false, 44 + 10001, 1, 0, limitReason, finishedFile, 2500},
+        // clang-format on
     };
     const Bytes inputBefore = readFileBytes(job.input);
     const Bytes impulseBefore = readFileBytes(job.impulse);
@@ -126,14 +136,21 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
             ASSERT_TRUE(waitUntilCatching(cli.pid, SIGQUIT)); // the last one the program catches
             ASSERT_TRUE(waitUntilFileHolds(cli.pid, output, 44));
             if (ending.afterSizeUpdate) {
-                // Held still for more than the update period, the job brings the sizes up to
-                // date at its next block however fast this machine is.
-                kill(cli.pid, SIGSTOP);
-                std::this_thread::sleep_for(std::chrono::milliseconds(kHeaderUpdateMs + 100));
-                kill(cli.pid, SIGCONT);
+                // The first block written sets them.
                 ASSERT_TRUE(waitUntilFieldSet(cli.pid, output, 40));
             }
-            kill(cli.pid, ending.signalNumber);
+            if (ending.delivery == processThenGroup) {
+                kill(cli.pid, ending.signalNumber);
+                kill(-cli.pid, ending.signalNumber);
+            } else {
+                const int before = ending.delivery == twiceBackToBack ? 1
+                                   : ending.delivery == threeTimes    ? 2
+                                                                      : 0;
+                for (int i = 0; i < before; ++i) {
+                    ASSERT_TRUE(sendAndWaitDelivered(cli.pid, ending.signalNumber));
+                }
+                kill(cli.pid, ending.signalNumber);
+            }
         }
         const CliRun run = waitCli(cli);
         EXPECT_EQ(run.exitStatus, ending.exitStatus);
@@ -168,8 +185,9 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
     }
 }
 
-// A job that cannot even start, waiting for a pipe nobody opens: the first signal asks it to
-// stop, which it cannot see; the second ends the program at once, as if none were caught.
+// A job that cannot even start, waiting for a pipe nobody opens: the first three signals are
+// one request to stop, which it cannot see; the fourth ends the program at once, as if none
+// were caught.
 TEST(CliEndings, AStuckJobEndsAtOnceOnASecondSignal) {
     ScratchDir dir;
     const std::string fifo = dir.file("pipe.wav");
@@ -196,7 +214,9 @@ TEST(CliEndings, AStuckJobEndsAtOnceOnASecondSignal) {
                          " then " + std::to_string(signals.second));
             CliProcess cli = startCli(dir, row.args);
             ASSERT_TRUE(waitUntilCatching(cli.pid, SIGQUIT));
-            ASSERT_TRUE(sendAndWaitDelivered(cli.pid, signals.first)); // still running
+            for (int i = 0; i < kInterruptsToEndAtOnce - 1; ++i) {
+                ASSERT_TRUE(sendAndWaitDelivered(cli.pid, signals.first)); // still running
+            }
             kill(cli.pid, signals.second);
             const CliRun run = waitCli(cli);
             EXPECT_EQ(run.exitStatus, -1);

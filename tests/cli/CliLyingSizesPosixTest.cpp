@@ -1,9 +1,10 @@
 // Files whose sizes say something other than what they hold, through the real program: the
-// all-ones data size that a writer streaming into a pipe leaves (read to the end of the
-// file), sizes shorter or longer than the file, and claims far beyond the file, which must
-// cost what the file holds. Each checks the exit status, standard error, that both inputs
-// are unchanged, and that the output is a valid WAV file holding exactly the complete result
-// (or nothing, where the job fails after creating it).
+// all-ones data size that a writer streaming into a pipe leaves and sox's 0x7FFFF000 (both
+// read to the end of the file), sizes shorter or longer than the file (said on standard
+// error after the job), and claims far beyond the file, which must cost what the file holds. Each
+// checks the exit status, standard error, that both inputs are unchanged, and that the output is a
+// valid WAV file holding exactly the complete result (or nothing, where the job fails after
+// creating it).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,6 +62,8 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
     const Bytes plainMono = pcmWav(1, kRate, mono);
     std::vector<int16_t> tenFrames = stereo;
     tenFrames.resize(20, 0);
+    std::vector<int16_t> longClaim = stereo;
+    longClaim.resize(size_t{132300} * 2, 0);
     std::vector<int16_t> sixTaps = mono;
     sixTaps.resize(6, 0);
     const std::vector<LyingSize> rows = {
@@ -99,12 +102,13 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          declaring(2, 16, stereo, chunk("LIST", Bytes(6, 'x'))), plainMono, 0, "", true, 2,
          expectedOutput(2, std::vector<int16_t>(stereo.begin(), stereo.begin() + 8), 1, mono),
          ProcessLimits{}},
-        {"a data size longer than the file: the missing frames are silence",
-         declaring(2, 40, stereo), plainMono, 0, "", true, 2, expectedOutput(2, tenFrames, 1, mono),
-         ProcessLimits{}},
-        {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo,
-         declaring(1, 12, mono), 0, "", true, 2, expectedOutput(2, stereo, 1, sixTaps),
-         ProcessLimits{}},
+        // clang-format off
+        {"a data size longer than the file: the missing frames are silence, and it is said", declaring(2, 40, stereo), plainMono, 0, "attenzione: l'input contiene 7 frame dei 10 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, tenFrames, 1, mono), ProcessLimits{}},
+        {"a claim in the thousands is grouped as Italians write it", declaring(2, 529200, stereo), plainMono, 0, "attenzione: l'input contiene 7 frame dei 132.300 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, longClaim, 1, mono), ProcessLimits{}},
+        {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo, declaring(1, 12, mono), 0, "attenzione: l'impulso contiene 3 frame dei 6 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, stereo, 1, sixTaps), ProcessLimits{}},
+        {"sox's pipe placeholder in a short file: to the end of the file", declaring(2, 0x7FFFF000, stereo), plainMono, 0, "", true, 2, done, ProcessLimits{}},
+        {"sox's pipe placeholder in a short impulse, cut inside a sample", plainStereo, declaring(1, 0x7FFFF000, mono, {0x7F}), 0, "", true, 2, done, ProcessLimits{}},
+        // clang-format on
     };
     ScratchDir dir;
     const std::string input = dir.file("in.wav");

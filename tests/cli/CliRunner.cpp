@@ -83,7 +83,7 @@ CliProcess::~CliProcess() {
 }
 
 CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const ProcessLimits& limits) {
+                    const ProcessLimits& limits, const std::string& standardInput) {
     static std::atomic<unsigned> runs{0};
     const std::string tag = std::to_string(runs.fetch_add(1));
     CliProcess process{-1, dir.file("stdout-" + tag + ".txt"), dir.file("stderr-" + tag + ".txt")};
@@ -92,12 +92,21 @@ CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
+    const std::string inputPath = standardInput.empty() ? "/dev/null" : standardInput;
     process.pid = fork();
     if (process.pid == 0) {
+        setpgid(0, 0);
+        setenv("TMPDIR", dir.path.c_str(), 1);
+        const int in = open(inputPath.c_str(), O_RDONLY); // a FIFO waits here for its writer
+        dup2(in, 0);
         const int out = open(process.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(process.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
+        // Only the three standard streams go on to the program.
+        for (int descriptor = 3; descriptor < 1024; ++descriptor) {
+            close(descriptor);
+        }
         for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
             signal(signalNumber, SIG_DFL);
         }
@@ -110,6 +119,7 @@ CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
         execv(argv[0], argv.data());
         _exit(127);
     }
+    setpgid(process.pid, process.pid); // either may run first; the group is there for both
     return process;
 }
 
@@ -126,8 +136,8 @@ CliRun waitCli(CliProcess& process) {
 }
 
 CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
-              const ProcessLimits& limits) {
-    CliProcess process = startCli(dir, args, limits);
+              const ProcessLimits& limits, const std::string& standardInput) {
+    CliProcess process = startCli(dir, args, limits, standardInput);
     return waitCli(process);
 }
 

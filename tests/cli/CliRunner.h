@@ -34,12 +34,16 @@ struct CliRun {
 };
 
 // Starts the program with args. The child starts with every signal at its default action
-// and none blocked, whatever the test runner does, no core files, and the given limits.
+// and none blocked, whatever the test runner does, no core files, and the given limits; in
+// a process group of its own (so a test can signal the group, as `timeout` does); with its
+// temporary files in dir (TMPDIR); and with standard input read from standardInput (a
+// file or a FIFO; the null device when empty).
 CliProcess startCli(const ScratchDir& dir, const std::vector<std::string>& args,
-                    const ProcessLimits& limits = ProcessLimits{});
+                    const ProcessLimits& limits = ProcessLimits{},
+                    const std::string& standardInput = "");
 CliRun waitCli(CliProcess& process);
 CliRun runCli(const ScratchDir& dir, const std::vector<std::string>& args,
-              const ProcessLimits& limits = ProcessLimits{});
+              const ProcessLimits& limits = ProcessLimits{}, const std::string& standardInput = "");
 
 // Waits until the process has installed a handler for the signal (so it will not die of
 // it at once); false when it ended first or the wait timed out.

@@ -46,6 +46,19 @@ TEST(Report, SaturationIsReportedWithItsCountAndPeak) {
     }
 }
 
+TEST(Report, ShortFilesAreSaidWithTheirCounts) {
+    EXPECT_EQ(shortDataLine("l'input", 28, 132300),
+              "attenzione: l'input contiene 28 frame dei 132.300 dichiarati; il resto e' letto "
+              "come silenzio");
+    EXPECT_EQ(shortDataLine("l'impulso", 0, 1), "attenzione: l'impulso contiene 0 frame dei 1 "
+                                                "dichiarati; il resto e' letto come silenzio");
+    EXPECT_EQ(shortDataLine("l'input", 5, 5), "");
+    EXPECT_EQ(shortStreamLine(1000, 2500),
+              "attenzione: l'output contiene 1.000 frame dei 2.500 che la sua intestazione "
+              "dichiara");
+    EXPECT_EQ(shortStreamLine(7, 7), "");
+}
+
 TEST(Report, ReasonsNameWhatTheSystemAndTheFileSay) {
     EXPECT_EQ(systemErrorReason(ENOENT, roleInput), "il file non esiste");
     EXPECT_EQ(systemErrorReason(ENOENT, roleOutput), "la cartella non esiste");
@@ -54,6 +67,13 @@ TEST(Report, ReasonsNameWhatTheSystemAndTheFileSay) {
     EXPECT_EQ(systemErrorReason(ENOSPC, roleOutput), "il disco e' pieno");
     EXPECT_EQ(systemErrorReason(EFBIG, roleOutput),
               "raggiunto il limite alla dimensione dei file (ulimit -f)");
+    EXPECT_EQ(systemErrorReason(EAGAIN, roleOutput, "out.wav"),
+              "il file e' in uso da un altro processo");
+    EXPECT_EQ(systemErrorReason(EPIPE, roleOutput, "-"),
+              "il programma che legge l'output ha chiuso la pipe");
+    EXPECT_EQ(systemErrorReason(EISDIR, roleOutput, "nosuchdir/"),
+              "il nome finisce con '/', come quello di una cartella");
+    EXPECT_EQ(systemErrorReason(ENOENT, roleOutput, ""), "il nome del file e' vuoto");
     EXPECT_EQ(systemErrorReason(99999, roleInput), "errore di sistema numero 99999");
 
     WavDiagnosis diagnosis{};

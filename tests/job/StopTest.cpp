@@ -69,16 +69,16 @@ TEST(StoppedJob, StoppedAtRandomMomentsItAlwaysLeavesAValidStartOfTheOutput) {
         const FileSnapshot inBefore = snapshot(in);
         const FileSnapshot irBefore = snapshot(ir);
 
-        std::uniform_int_distribution<long long> when(0, fullTime.count());
+        const auto outputFrames = static_cast<int32_t>(inputFrames + impulseFrames);
+        std::uniform_int_distribution<int32_t> when(1, outputFrames);
         for (int attempt = 0; attempt < 8; ++attempt) {
-            // The first attempt asks before the worker starts; the others at random moments
-            // of a run, some of which finish first.
-            const microseconds delay(attempt == 0 ? 0 : when(rng));
-            SCOPED_TRACE("stop after " + std::to_string(delay.count()) + " us of " +
-                         std::to_string(fullTime.count()) + " for " + std::to_string(inputFrames) +
-                         " input frames");
+            // The first attempt asks before the worker starts; the others once a random
+            // number of frames is done, the last of which some runs reach before they look.
+            const int32_t after = attempt == 0 ? kStopBeforeStart : when(rng);
+            SCOPED_TRACE("stop after " + std::to_string(after) + " of " +
+                         std::to_string(outputFrames) + " output frames");
             std::filesystem::remove(out);
-            const JobRun run = runJob(in, ir, out, delay);
+            const JobRun run = runJob(in, ir, out, after);
             ++runs;
             ASSERT_TRUE(run.message == WM_JOB_STOPPED || run.message == WM_JOB_DONE)
                 << run.message << " " << run.errorText;
@@ -119,7 +119,8 @@ TEST(StoppedJob, AnInputClaimingTwoGigabytesRunsUntilStoppedAndStaysValid) {
     writeFileBytes(ir, pcmWav(1, kRate, {16384, -16384}));
     const FileSnapshot inBefore = snapshot(in);
     const FileSnapshot irBefore = snapshot(ir);
-    const JobRun run = runJob(in, ir, out, std::chrono::milliseconds(30));
+    // Once frames were written, however long that took: 2^30 frames would take minutes.
+    const JobRun run = runJob(in, ir, out, 1);
     ASSERT_EQ(run.message, WM_JOB_STOPPED) << run.errorText;
     EXPECT_TRUE(run.threadEnded);
     std::vector<int16_t> start = expectedOutput(1, present, 1, {16384, -16384});

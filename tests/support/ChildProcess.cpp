@@ -29,6 +29,9 @@ int limitThisProcess(const ProcessLimits& limits) {
     if (limits.addressSpace != kNoLimit) {
         ok &= limitTo(RLIMIT_AS, limits.addressSpace);
     }
+    if (limits.openFiles != kNoLimit) {
+        ok &= limitTo(RLIMIT_NOFILE, limits.openFiles);
+    }
     alarm(limits.watchdogSeconds); // SIGALRM's default action ends the process
     return ok;
 }

@@ -14,6 +14,7 @@ struct ProcessLimits {
     uint64_t fileSize = kNoLimit;     // RLIMIT_FSIZE in bytes
     uint64_t addressSpace = kNoLimit; // RLIMIT_AS in bytes
     unsigned watchdogSeconds = 600;   // a child still running after this long ends by SIGALRM
+    uint64_t openFiles = kNoLimit;    // RLIMIT_NOFILE: one more than the highest descriptor
 };
 
 // Called in a freshly forked child: no core files, the limits, and the watchdog (an alarm,

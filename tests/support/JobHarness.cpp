@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "job/ConvolutionJob.h"
 #include "job/JobMessages.h"
@@ -28,7 +27,7 @@ unsigned runAndKeepExitCode(void* unused) {
 } // namespace
 
 JobRun runJob(const std::string& input, const std::string& impulse, const std::string& output,
-              std::optional<std::chrono::microseconds> stopAfter) {
+              std::optional<int32_t> stopAfterFrames) {
     JobRun run{};
     copyPath(jobState.inputPath, input.c_str());
     copyPath(jobState.impulsePath, impulse.c_str());
@@ -38,16 +37,21 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
     WindowHandle window = createMessageWindow();
     jobState.dialogWindow = window;
     jobState.stopEvent = createStopEvent();
-    if (stopAfter && stopAfter->count() == 0) {
+    if (stopAfterFrames && *stopAfterFrames == kStopBeforeStart) {
         signalStopEvent(jobState.stopEvent);
     }
     jobState.workerThread = startWorkerThread(runAndKeepExitCode, nullptr);
     if (jobState.workerThread != nullptr) {
-        if (stopAfter && stopAfter->count() > 0) {
-            std::this_thread::sleep_for(*stopAfter);
+        bool ended = false;
+        if (stopAfterFrames && *stopAfterFrames != kStopBeforeStart) {
+            // Looks at the progress between short waits for the end message.
+            while (!ended && !(jobState.progress.active.load(std::memory_order_acquire) == 1 &&
+                               jobState.progress.done.load() >= *stopAfterFrames)) {
+                ended = waitForMessage(window, 1, &run.message) == 1;
+            }
             signalStopEvent(jobState.stopEvent);
         }
-        if (waitForMessage(window, kJobWaitMs, &run.message)) {
+        if (ended || waitForMessage(window, kJobWaitMs, &run.message)) {
             run.threadEnded = waitForThread(jobState.workerThread, kWorkerWaitMs) == 1;
             run.exitCode = run.threadEnded ? lastExitCode.load() : 0;
             uint32_t extra = 0;

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,14 +26,16 @@ struct JobRun {
 constexpr unsigned kJobFailedExit = static_cast<unsigned>(-1);
 
 // Stops the job before its worker starts.
-constexpr std::chrono::microseconds kStopBeforeStart{0};
+constexpr int32_t kStopBeforeStart = 0;
 
 // Copies the paths into jobState, starts runConvolutionJob on a worker thread with a fresh
-// stop event and the portable message window, and waits for its message. With stopAfter
-// the stop event is signalled that long after the worker started (kStopBeforeStart: before
-// it starts).
+// stop event and the portable message window, and waits for its message. With
+// stopAfterFrames the stop event is signalled once the job has handed that many output
+// frames to its writer (kStopBeforeStart: before the worker starts), or not at all when the
+// job ends first: what the job has done decides, never how long it took, so a slow or busy
+// machine sees the same run.
 JobRun runJob(const std::string& input, const std::string& impulse, const std::string& output,
-              std::optional<std::chrono::microseconds> stopAfter = std::nullopt);
+              std::optional<int32_t> stopAfterFrames = std::nullopt);
 
 // The job ended as every job must: with `message` and `text` (empty unless it failed), one
 // message only, progress.active back to 0, and its worker returned with the exit code that

@@ -69,6 +69,10 @@ TEST(WavReaderOpen, CountsTheFramesClaimedAndTheFramesInTheFile) {
         {"all ones: nothing after the header", 2, 4, 0xFFFFFFFF, 0, 0, 0},
         {"all ones: counted by the block align, read by the channels", 2, 6, 0xFFFFFFFF, 13, 2, 2},
         {"block align 6: 3 frames in the file, 2 declared", 2, 6, 12, 12, 2, 2},
+        {"sox's pipe placeholder: to the end", 2, 4, 0x7FFFF000, 16, 4, 4},
+        {"sox's pipe placeholder: a cut frame left out", 1, 2, 0x7FFFF000, 9, 4, 4},
+        {"one short of sox's placeholder: a claim like any other", 1, 2, 0x7FFFEFFF, 8, 0x3FFFF7FF,
+         4},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -182,7 +186,13 @@ TEST(WavReaderOpen, RefusesWhatItCannotReadAndTheDiagnosisSaysWhy) {
          1},
         {"no data", riff({pcmFormatChunk(1, 8000)}), wavNoDataChunk, 1, 0, 16, 1},
         {"no format", riff({kData}), wavNoFormatChunk, 0, 0, 0, 0},
-        {"format body cut short", riff({chunk("fmt ", Bytes(10, 1))}), wavFormatCut, 0, 0, 0, 0},
+        {"format body cut short", riffWithSize(30, {chunkWithSize("fmt ", 16, Bytes(10, 1))}),
+         wavFormatCut, 0, 0, 0, 0},
+        {"format chunk of 14 bytes, before a data chunk",
+         riff({chunk("fmt ", Bytes(14, 1)), kData}), wavFormatTooShort, 0, 0, 0, 0},
+        {"RIFF size 0, as a writer killed at once leaves it",
+         riffWithSize(0, {pcmFormatChunk(1, 8000), kData}), wavRiffSizeZero, 0, 0, 0, 0},
+        {"a text shorter than a RIFF header", Bytes{'h', 'i'}, wavNotRiffWave, 0, 0, 0, 0},
         {"not WAVE", notWave, wavNotRiffWave, 0, 0, 0, 0},
         {"not RIFF", notRiff, wavNotRiffWave, 0, 0, 0, 0},
         {"empty", Bytes{}, wavEmpty, 0, 0, 0, 0},
