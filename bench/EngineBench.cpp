@@ -19,6 +19,7 @@
 #include "bench/BenchData.h"
 #include "bench/PeakLoop.h"
 #include "convolution/Convolve.h"
+#include "convolution/EnginePaths.h"
 
 namespace {
 
@@ -231,17 +232,12 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
         literalRate = literal.definedTerms / literal.seconds;
     }
 
-    struct PathCase {
-        EnginePath path;
-        const char* name;
-        PeakLoop peak;
-    };
-    const PathCase cases[] = {{enginePathAvx512, "AVX-512", peakLoopAvx512()},
-                              {enginePathAvx2, "AVX2+FMA", peakLoopAvx2()},
-                              {enginePathNeon, "NEON", peakLoopNeon()}};
     bool first = true;
-    for (const PathCase& c : cases) {
-        if (!enginePathAvailable(c.path) || c.peak == nullptr) {
+    // The instruction-set paths from the fastest: the first this CPU has is the default.
+    for (size_t i = kEnginePathCount; i-- > 0;) {
+        const EnginePathRow& c = kEnginePaths[i];
+        const PeakLoop peak = peakLoopFor(c.path);
+        if (!enginePathAvailable(c.path) || peak == nullptr) {
             continue;
         }
         printf("%s%s:\n", c.name, first ? " (the path taken by default)" : "");
@@ -256,12 +252,12 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
         double peakAll = 0;
         std::vector<double> oneRatios, allRatios, allCpuRatios;
         for (int round = 0; round < kRounds; ++round) {
-            const PeakRate oneBefore = peakRate(c.peak, 1);
+            const PeakRate oneBefore = peakRate(peak, 1);
             const Timing t1 = runOnce(inPath, impulsePath, outPath, options(c.path, 1));
-            const PeakRate oneAfter = peakRate(c.peak, 1);
-            const PeakRate allBefore = peakRate(c.peak, cores);
+            const PeakRate oneAfter = peakRate(peak, 1);
+            const PeakRate allBefore = peakRate(peak, cores);
             const Timing tn = runOnce(inPath, impulsePath, outPath, options(c.path, cores));
-            const PeakRate allAfter = peakRate(c.peak, cores);
+            const PeakRate allAfter = peakRate(peak, cores);
             oneRatios.push_back(
                 pairedRatio(t1.realTerms / t1.seconds, oneBefore.perSecond, oneAfter.perSecond));
             allRatios.push_back(
@@ -312,11 +308,8 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
         // what an impulse off the 16-bit grid costs.
         printf("exact double chain (forced), 1 thread, on the first %.2f s of the input:\n",
                literalSeconds);
-        const PathCase chains[] = {{enginePathAvx512, "AVX-512", nullptr},
-                                   {enginePathAvx2, "AVX2+FMA", nullptr},
-                                   {enginePathNeon, "NEON", nullptr},
-                                   {enginePathPortable, "portable", nullptr}};
-        for (const PathCase& c : chains) {
+        for (size_t i = kEnginePathCount; i-- > 0;) {
+            const EnginePathRow& c = kEnginePaths[i];
             if (enginePathAvailable(c.path)) {
                 const Timing chain =
                     runOnce(literalPath, impulsePath, outPath, options(c.path, 1, true));
@@ -329,18 +322,33 @@ void benchWorkload(double inputSeconds, double impulseSeconds, double literalSec
 
 } // namespace
 
+PeakLoop peakLoopFor(EnginePath path) {
+    switch (path) {
+    case enginePathAvx2:
+        return peakLoopAvx2();
+    case enginePathAvx512:
+        return peakLoopAvx512();
+    case enginePathNeon:
+        return peakLoopNeon();
+    case enginePathAuto:
+    case enginePathReference:
+    case enginePathPortable:
+    case enginePathCount:
+        return nullptr;
+    }
+    return nullptr;
+}
+
 // convoluzione-bench --peak: the peak loop of the path this CPU takes on all cores, in
 // terms per second (median of 5), for bench/end-to-end.sh.
 int printPeak() {
-    const PeakLoop loops[] = {peakLoopAvx512(), peakLoopAvx2(), peakLoopNeon()};
-    const EnginePath paths[] = {enginePathAvx512, enginePathAvx2, enginePathNeon};
-    for (int i = 0; i < 3; ++i) {
-        if (loops[i] != nullptr && enginePathAvailable(paths[i])) {
+    for (size_t i = kEnginePathCount; i-- > 0;) {
+        const PeakLoop peak = peakLoopFor(kEnginePaths[i].path);
+        if (peak != nullptr && enginePathAvailable(kEnginePaths[i].path)) {
             std::vector<double> rates;
             for (int run = 0; run < 5; ++run) {
                 rates.push_back(
-                    peakRate(loops[i], std::max(1u, std::thread::hardware_concurrency()))
-                        .perSecond);
+                    peakRate(peak, std::max(1u, std::thread::hardware_concurrency())).perSecond);
             }
             printf("%.6e\n", spread(rates).median);
             return 0;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "convolution/Convolve.h"
+
 // Runs `rounds` rounds of independent fused multiply-adds and returns the lane-operations
 // done (each lane of each FMA counts once). Null where the build is for another processor
 // family, as the kernels are (SumKernels.h).
@@ -28,3 +30,7 @@ inline PeakLoop peakLoopNeon() {
     return nullptr;
 }
 #endif
+
+// The peak loop of an instruction-set path (a row of EnginePaths.h), or null: the portable
+// path has none, and the build may lack the others.
+PeakLoop peakLoopFor(EnginePath path);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "convolution/CpuFeatures.h"
+#include "convolution/EnginePaths.h"
 #include "convolution/FastEngine.h"
 #include "convolution/ReferenceEngine.h"
 #include "convolution/SingleFmaExactness.h"
@@ -21,29 +22,22 @@ const CpuFeatures& cpuFeatures() {
     return features;
 }
 
-// The ladder: start from the portable kernels and climb while the CPU has the next step
-// and the caller allows it. A forced path the CPU lacks ends at the best one below it.
+// The kernels of a path this CPU has and the build holds.
+const SumKernels* kernelsIfAvailable(const EnginePathRow& row) {
+    return row.cpuHas(cpuFeatures()) ? row.kernels() : nullptr;
+}
+
+// The forced path's kernels when this CPU has them, else those of the nearest row before it
+// that it has (the portable row always is); for enginePathAuto, the last row it has.
 const SumKernels* chooseKernels(EnginePath path) {
-    const CpuFeatures& cpu = cpuFeatures();
-    const SumKernels* kernels = portableKernels();
-    if (path == enginePathPortable) {
-        return kernels;
+    size_t row = path >= enginePathPortable && path < enginePathCount
+                     ? static_cast<size_t>(path - enginePathPortable)
+                     : kEnginePathCount - 1;
+    for (;; --row) {
+        if (const SumKernels* kernels = kernelsIfAvailable(kEnginePaths[row])) {
+            return kernels;
+        }
     }
-    if (cpu.neon && neonKernels() != nullptr) {
-        return neonKernels(); // the only step on 64-bit ARM
-    }
-    if (cpu.avx2Fma && avx2Kernels() != nullptr) {
-        kernels = avx2Kernels();
-    } else {
-        return kernels;
-    }
-    if (path == enginePathAvx2) {
-        return kernels;
-    }
-    if (cpu.avx512 && avx512Kernels() != nullptr) {
-        kernels = avx512Kernels();
-    }
-    return kernels;
 }
 
 // The literal engine works on the impulse as claimed, silent frames included, so that it
@@ -79,16 +73,10 @@ bool allFinite(const float* samples, size_t count) {
 } // namespace
 
 bool enginePathAvailable(EnginePath path) {
-    switch (path) {
-    case enginePathAvx2:
-        return cpuFeatures().avx2Fma && avx2Kernels() != nullptr;
-    case enginePathAvx512:
-        return cpuFeatures().avx512 && avx512Kernels() != nullptr;
-    case enginePathNeon:
-        return cpuFeatures().neon && neonKernels() != nullptr;
-    default:
+    if (path == enginePathAuto || path == enginePathReference) {
         return true;
     }
+    return path < enginePathCount && kernelsIfAvailable(enginePathRow(path)) != nullptr;
 }
 
 ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,

@@ -20,8 +20,9 @@
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
 
-// Which arithmetic path the engine takes; tests and benchmarks force each one. A forced
-// instruction set this CPU lacks falls back to the best one below it that it has.
+// Which arithmetic path the engine takes; tests and benchmarks force each one. The
+// instruction-set paths, from enginePathPortable on, each have a row in EnginePaths.h; a
+// forced one this CPU lacks falls back to the nearest row before it that the CPU has.
 enum EnginePath {
     enginePathAuto,      // the fastest this CPU has
     enginePathReference, // the literal definition, frame by frame
@@ -29,6 +30,7 @@ enum EnginePath {
     enginePathAvx2,      // AVX2 with FMA, 8 output frames per vector
     enginePathAvx512,    // AVX-512F, 16 output frames per vector
     enginePathNeon,      // 64-bit ARM's Advanced SIMD, 4 output frames per vector
+    enginePathCount,     // not a path: one past the last
 };
 
 struct EngineOptions {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "convolution/Convolve.h"
+#include "convolution/EnginePaths.h"
 #include "fuzz/FuzzFiles.h"
 #include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"
@@ -165,9 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Tiny pieces mean many blocks: only on short jobs, so an execution stays short.
     options.laneFrames = (pick & 16u) != 0 && expected.frames <= 8192 ? 1u + pick % 7u : 0u;
     options.tileTaps = (pick & 32u) != 0 ? 1u + pick % 5u : 0u;
-    for (EnginePath path : {enginePathPortable, enginePathAvx2, enginePathAvx512}) {
-        if (enginePathAvailable(path)) {
-            options.path = path;
+    for (const EnginePathRow& row : kEnginePaths) {
+        if (enginePathAvailable(row.path)) {
+            options.path = row.path;
             require(engineOutput(inputPath, impulsePath, otherPath, expected, options) == literal,
                     "an engine path's output differs from the literal engine's");
         }

@@ -7,25 +7,28 @@
 #include <vector>
 
 #include "convolution/Convolve.h"
+#include "convolution/EnginePaths.h"
 
 struct EngineVariant {
     EnginePath path;       // the instruction set forced
     bool forceDoubleChain; // the exact double chain even where FMA would be exact
-    const char* name;      // for failure messages
+    std::string name;      // for failure messages
 };
 
+// Every row of the path table this CPU has: with single-precision FMA where its kernels
+// have it, and with the double chain forced.
 inline std::vector<EngineVariant> enginesOnThisCpu() {
-    const EngineVariant all[] = {
-        {enginePathPortable, false, "portable"},   {enginePathAvx2, false, "avx2-fma"},
-        {enginePathAvx2, true, "avx2-double"},     {enginePathAvx512, false, "avx512-fma"},
-        {enginePathAvx512, true, "avx512-double"}, {enginePathNeon, false, "neon-fma"},
-        {enginePathNeon, true, "neon-double"},
-    };
     std::vector<EngineVariant> out;
-    for (const EngineVariant& v : all) {
-        if (enginePathAvailable(v.path)) {
-            out.push_back(v);
+    for (const EnginePathRow& row : kEnginePaths) {
+        if (!enginePathAvailable(row.path)) {
+            continue;
         }
+        if (row.kernels()->singleFma == nullptr) {
+            out.push_back(EngineVariant{row.path, false, row.name});
+            continue;
+        }
+        out.push_back(EngineVariant{row.path, false, std::string(row.name) + "-fma"});
+        out.push_back(EngineVariant{row.path, true, std::string(row.name) + "-double"});
     }
     return out;
 }
