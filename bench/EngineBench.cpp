@@ -60,8 +60,8 @@ Timing runOnce(const std::string& inPath, const std::string& impulsePath,
     timing.realTerms = m * n * outChannels;
     const double start = now();
     const std::clock_t cpuStart = std::clock();
-    timing.result = convolve(input, taps, impulse->frames, impulse->channels, output, progress,
-                             StopCheck{}, options);
+    timing.result = convolve(Impulse{taps, impulse->frames, impulse->frames, impulse->channels},
+                             EngineIo{input, output, &progress, StopCheck{}}, options);
     WavWriter::finish(output);
     timing.seconds = now() - start;
     timing.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;

@@ -121,8 +121,10 @@ int main() {
                     // The literal engine does the whole of every frame, silence or not.
                     watch.steadyFrom =
                         path == enginePathReference ? 0 : static_cast<int32_t>(impulseFrames);
-                    convolve(input, impulse.data(), impulseFrames, impulseChannels, output,
-                             progress, StopCheck{stopAfterEnoughLooks, &watch}, options);
+                    convolve(
+                        Impulse{impulse.data(), impulseFrames, impulseFrames, impulseChannels},
+                        EngineIo{input, output, &progress, StopCheck{stopAfterEnoughLooks, &watch}},
+                        options);
                     WavWriter::finish(output);
                     WavReader::close(input);
                     const auto gap = medianGap(watch);

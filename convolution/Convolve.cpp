@@ -42,21 +42,19 @@ const SumKernels* chooseKernels(EnginePath path) {
 
 // The literal engine works on the impulse as claimed, silent frames included, so that it
 // stays the plain definition the shortcuts of the fast engine are judged against.
-ConvolveResult literally(WavReader* input, float* impulse, uint32_t impulseFrames, uint32_t claimed,
-                         uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                         StopCheck stop) {
-    if (claimed == impulseFrames) {
-        return convolveReference(input, impulse, impulseFrames, impulseChannels, output, progress,
-                                 stop);
+ConvolveResult literally(const Impulse& impulse, uint32_t claimed, const EngineIo& io) {
+    if (claimed == impulse.framesHeld) {
+        return convolveReference(impulse, io);
     }
-    const size_t width = impulseChannels == 1 ? 1 : 2;
+    const size_t width = impulse.channels == 1 ? 1 : 2;
     auto* whole = static_cast<float*>(calloc(static_cast<size_t>(claimed) * width, sizeof(float)));
     if (whole == nullptr) {
         return convolveOutOfMemory;
     }
-    std::copy(impulse, impulse + static_cast<size_t>(impulseFrames) * width, whole);
+    std::copy(impulse.samples, impulse.samples + static_cast<size_t>(impulse.framesHeld) * width,
+              whole);
     const ConvolveResult result =
-        convolveReference(input, whole, claimed, impulseChannels, output, progress, stop);
+        convolveReference(Impulse{whole, claimed, claimed, impulse.channels}, io);
     free(whole);
     return result;
 }
@@ -79,13 +77,14 @@ bool enginePathAvailable(EnginePath path) {
     return path < enginePathCount && kernelsIfAvailable(enginePathRow(path)) != nullptr;
 }
 
-ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
-                        uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                        StopCheck stop, EngineOptions options, uint32_t impulseFramesClaimed) {
-    const uint32_t claimed = std::max(impulseFrames, impulseFramesClaimed);
+ConvolveResult convolve(const Impulse& given, const EngineIo& io, EngineOptions options) {
+    float* impulse = given.samples;
+    const uint32_t impulseFrames = given.framesHeld;
+    const uint32_t impulseChannels = given.channels;
+    WavReader* input = io.input;
+    const uint32_t claimed = std::max(impulseFrames, given.framesClaimed);
     if (options.path == enginePathReference) {
-        return literally(input, impulse, impulseFrames, claimed, impulseChannels, output, progress,
-                         stop);
+        return literally(given, claimed, io);
     }
     if (impulseFrames == 0) {
         return convolveCompleted; // no impulse, no sums: callers never ask for this
@@ -113,7 +112,7 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
         }
     }
     const uint32_t kept = end > first ? end - first : 0;
-    const float* keptTaps = impulse + static_cast<size_t>(impulseFrames - end) * impulseChannels;
+    float* keptTaps = impulse + static_cast<size_t>(impulseFrames - end) * impulseChannels;
     for (uint32_t c = 0; c < impulseChannels; ++c) {
         // In the kept taps, reversed: original frame k is tap end - 1 - k.
         setup.taps[c] = spans[c].first < spans[c].end
@@ -135,5 +134,5 @@ ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames
         setup.skipSilence ? std::min(input->frames, input->framesInFile) : input->frames;
     setup.leadingFrames = kept > 0 ? first : 0;
     setup.outputFrames = static_cast<uint64_t>(input->frames) + claimed;
-    return convolveFast(input, keptTaps, kept, impulseChannels, output, progress, stop, setup);
+    return convolveFast(Impulse{keptTaps, kept, kept, impulseChannels}, io, setup);
 }

@@ -47,19 +47,14 @@ struct EngineOptions {
 // The portable and reference paths are always available.
 bool enginePathAvailable(EnginePath path);
 
-// Convolves input (positioned at its first frame) with the impulse (impulseFrames >= 1
-// frames of impulseChannels interleaved floats, reversed in place by the call) into output,
-// which must have outputChannelsFor(input channels, impulse channels) channels. Publishes
-// total = M + N and done in progress, raising progress.active once both are set; the
-// caller clears it.
+// Convolves io.input with the impulse (framesHeld >= 1; reversed in place by the call)
+// into io.output, publishing progress in io.progress; the caller clears progress.active.
 //
 // A file may claim more frames than it holds; the missing ones are silence. The input's
-// reader knows how many it holds (framesInFile); for the impulse, impulseFramesClaimed
-// (when larger than impulseFrames) is N, and the buffer holds only its first frames. Either
-// way the output is M + N frames as claimed, but the work is in proportion to the frames
-// held: a silent frame adds nothing to any sum, and output frames that meet only silence are
-// written as silence without computing them.
-ConvolveResult convolve(WavReader* input, float* impulse, uint32_t impulseFrames,
-                        uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                        StopCheck stop, EngineOptions options = EngineOptions{},
-                        uint32_t impulseFramesClaimed = 0);
+// reader knows how many it holds (framesInFile), the impulse says it in framesClaimed.
+// Either way the output is M + N frames as claimed, but the work is in proportion to the
+// frames held and to the sound in them: a term with a zero factor adds nothing to any sum
+// (ZeroTermExactness.h), and output frames that meet only silence are written as silence
+// without computing them.
+ConvolveResult convolve(const Impulse& impulse, const EngineIo& io,
+                        EngineOptions options = EngineOptions{});

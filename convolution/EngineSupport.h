@@ -28,6 +28,29 @@ struct StopCheck {
     void* context;
 };
 
+struct JobProgress;
+struct WavReader;
+struct WavWriter;
+
+// An impulse held in memory, as the engines take it.
+struct Impulse {
+    float* samples;         // framesHeld frames of `channels` interleaved floats; the engine
+                            // reverses them in place
+    uint32_t framesHeld;    // frames in samples
+    uint32_t framesClaimed; // N, the frames the file claims (0: framesHeld). A file may claim
+                            // more than it holds: the frames past framesHeld are silence, the
+                            // output is still M + N frames, and the work follows the frames held
+    uint32_t channels;      // 1 or 2
+};
+
+// Where an engine reads, writes and reports.
+struct EngineIo {
+    WavReader* input;      // positioned at its first frame
+    WavWriter* output;     // outputChannelsFor(input channels, impulse channels) channels
+    JobProgress* progress; // total = M + N and done published, active raised once both are set
+    StopCheck stop;        // looked at as StopCheck says
+};
+
 // True when a stop has been requested.
 inline bool stopRequested(const StopCheck& stop) {
     return stop.requested != nullptr && stop.requested(stop.context) != 0;

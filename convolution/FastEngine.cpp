@@ -715,9 +715,14 @@ void releaseEngine(Engine& e) {
 
 } // namespace
 
-ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
-                            uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                            StopCheck stop, const FastEngineSetup& setup) {
+ConvolveResult convolveFast(const Impulse& reversed, const EngineIo& io,
+                            const FastEngineSetup& setup) {
+    const float* reversedImpulse = reversed.samples;
+    const uint32_t impulseFrames = reversed.framesHeld;
+    const uint32_t impulseChannels = reversed.channels;
+    WavReader* input = io.input;
+    JobProgress& progress = *io.progress;
+    const StopCheck stop = io.stop;
     Engine e{};
     Shape& s = e.shape;
     s.kernels = setup.kernels;
@@ -731,7 +736,7 @@ ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint
     s.skipSilence = setup.skipSilence;
     s.lanes = setup.kernels->lanes;
     e.files.input = input;
-    e.files.writer = output;
+    e.files.writer = io.output;
     e.files.progress = &progress;
     e.files.stop = stop;
     startProgress(progress, progressCount(s.outputFrames));

@@ -34,11 +34,10 @@ struct FastEngineSetup {
     TapSpan taps[2];           // per impulse channel, its non-zero taps within impulseFrames
 };
 
-// Convolves like convolveReference, with the impulse already reversed (reversedImpulse:
-// impulseFrames frames of impulseChannels floats; it is only read): writes
-// setup.leadingFrames silent frames, then computes setup.inputFrames + impulseFrames output
-// frames, then writes silence up to setup.outputFrames. Input and impulse channel counts are
-// 1 or 2; impulseFrames may be 0 (an impulse of zeros: the whole output is silence).
-ConvolveResult convolveFast(WavReader* input, const float* reversedImpulse, uint32_t impulseFrames,
-                            uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                            StopCheck stop, const FastEngineSetup& setup);
+// Convolves like convolveReference, with the impulse already reversed (its framesHeld
+// frames are all it computes with, and only read; framesClaimed is not looked at): writes
+// setup.leadingFrames silent frames, then computes setup.inputFrames + framesHeld output
+// frames, then writes silence up to setup.outputFrames. Input and impulse channel counts
+// are 1 or 2; framesHeld may be 0 (an impulse of zeros: the whole output is silence).
+ConvolveResult convolveFast(const Impulse& reversed, const EngineIo& io,
+                            const FastEngineSetup& setup);

@@ -13,8 +13,11 @@ namespace {
 // InputChannels floats per delay-line frame, ImpulseChannels per impulse frame; the output
 // has two channels when either has two.
 template <uint32_t InputChannels, uint32_t ImpulseChannels>
-ConvolveResult runLayout(WavReader* input, const float* hr, uint32_t n, WavWriter* output,
-                         JobProgress& progress, StopCheck stop) {
+ConvolveResult runLayout(const float* hr, uint32_t n, const EngineIo& io) {
+    WavReader* input = io.input;
+    WavWriter* output = io.output;
+    JobProgress& progress = *io.progress;
+    const StopCheck stop = io.stop;
     constexpr bool stereoOut = InputChannels == 2 || ImpulseChannels == 2;
     constexpr uint32_t hRight = ImpulseChannels - 1; // offset of the right impulse sample
     constexpr uint32_t dRight = InputChannels - 1;   // offset of the right input sample
@@ -69,25 +72,24 @@ ConvolveResult runLayout(WavReader* input, const float* hr, uint32_t n, WavWrite
 
 } // namespace
 
-ConvolveResult convolveReference(WavReader* input, float* impulse, uint32_t impulseFrames,
-                                 uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                                 StopCheck stop) {
-    if (impulseFrames == 0) {
+ConvolveResult convolveReference(const Impulse& impulse, const EngineIo& io) {
+    const uint32_t n = impulse.framesHeld;
+    if (n == 0) {
         return convolveCompleted; // no impulse, no sums: callers never ask for this
     }
-    reverseImpulse(impulse, impulseFrames, impulseChannels);
-    const uint32_t inputChannels = input->channels;
-    if (inputChannels == 1 && impulseChannels == 1) {
-        return runLayout<1, 1>(input, impulse, impulseFrames, output, progress, stop);
+    reverseImpulse(impulse.samples, n, impulse.channels);
+    const uint32_t inputChannels = io.input->channels;
+    if (inputChannels == 1 && impulse.channels == 1) {
+        return runLayout<1, 1>(impulse.samples, n, io);
     }
-    if (inputChannels == 1 && impulseChannels == 2) {
-        return runLayout<1, 2>(input, impulse, impulseFrames, output, progress, stop);
+    if (inputChannels == 1 && impulse.channels == 2) {
+        return runLayout<1, 2>(impulse.samples, n, io);
     }
-    if (inputChannels == 2 && impulseChannels == 2) {
-        return runLayout<2, 2>(input, impulse, impulseFrames, output, progress, stop);
+    if (inputChannels == 2 && impulse.channels == 2) {
+        return runLayout<2, 2>(impulse.samples, n, io);
     }
-    if (inputChannels == 2 && impulseChannels == 1) {
-        return runLayout<2, 1>(input, impulse, impulseFrames, output, progress, stop);
+    if (inputChannels == 2 && impulse.channels == 1) {
+        return runLayout<2, 1>(impulse.samples, n, io);
     }
     return convolveCompleted;
 }

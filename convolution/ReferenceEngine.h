@@ -9,7 +9,6 @@
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
 
-// Convolves like convolve (Convolve.h), frame by frame; reverses the impulse in place.
-ConvolveResult convolveReference(WavReader* input, float* impulse, uint32_t impulseFrames,
-                                 uint32_t impulseChannels, WavWriter* output, JobProgress& progress,
-                                 StopCheck stop);
+// Convolves like convolve (Convolve.h), frame by frame, over the frames held (framesClaimed
+// is not looked at: convolve hands it the impulse as claimed); reverses them in place.
+ConvolveResult convolveReference(const Impulse& impulse, const EngineIo& io);

@@ -84,8 +84,9 @@ std::vector<uint8_t> engineOutput(const std::string& inputPath, const std::strin
     WavWriter* writer = WavWriter::create(outputPath.c_str(), e.sampleRate, e.channels);
     require(h != nullptr && writer != nullptr, "cannot run an engine path");
     JobProgress progress{};
-    const ConvolveResult result = convolve(input, h, impulse->frames, impulse->channels, writer,
-                                           progress, StopCheck{}, options);
+    const ConvolveResult result =
+        convolve(Impulse{h, impulse->frames, impulse->frames, impulse->channels},
+                 EngineIo{input, writer, &progress, StopCheck{}}, options);
     require(result == convolveCompleted && WavWriter::finish(writer) == 1,
             "an engine path did not complete");
     require(progress.done.load() == progress.total.load() &&

@@ -173,8 +173,9 @@ unsigned runConvolutionJob(void*) {
     const ConvolveResult result =
         loaded == loadStopped
             ? convolveStopped
-            : convolve(held.input, held.impulseBuffer, impulseFrames, held.impulse->channels,
-                       held.output, jobState.progress, stop, engine, held.impulse->frames);
+            : convolve(Impulse{held.impulseBuffer, impulseFrames, held.impulse->frames,
+                               held.impulse->channels},
+                       EngineIo{held.input, held.output, &jobState.progress, stop}, engine);
     jobState.saturatedSamples = held.output->saturatedSamples;
     jobState.saturationPeak = held.output->saturationPeak;
     jobState.inputFrames = held.input->frames;

@@ -46,8 +46,9 @@ EngineRun runOnFile(const ScratchDir& dir, const std::string& inputPath, uint32_
     WavWriter* writer = WavWriter::create(outputPath.c_str(), 8000, run.outputChannels);
     std::vector<float> h = impulse;
     JobProgress progress{};
-    run.result = engine(reader, h.data(), static_cast<uint32_t>(h.size() / impulseChannels),
-                        impulseChannels, writer, progress, StopCheck{});
+    const auto frames = static_cast<uint32_t>(h.size() / impulseChannels);
+    run.result = engine(Impulse{h.data(), frames, frames, impulseChannels},
+                        EngineIo{reader, writer, &progress, StopCheck{}});
     WavWriter::finish(writer);
     WavReader::close(reader);
     run.samples = samplesAfterHeader(readFileBytes(outputPath));

@@ -40,11 +40,11 @@ EngineRun runWatched(const EngineCall& engine, uint16_t inputChannels,
                      const std::vector<int16_t>& input, uint32_t impulseChannels,
                      const std::vector<float>& impulse, Watcher& watcher) {
     JobProgress* seen = nullptr;
-    EngineCall spy = [&](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out,
-                         JobProgress& p, StopCheck stop) {
+    EngineCall spy = [&](const Impulse& h, const EngineIo& io) {
+        JobProgress& p = *io.progress;
         seen = &p;
         watcher.progress = &p;
-        return engine(in, h, n, c, out, p, stop);
+        return engine(h, io);
     };
     EngineRun run =
         runEngine(spy, inputChannels, input, impulseChannels, impulse, StopCheck{watch, &watcher});
@@ -176,14 +176,12 @@ TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
     const auto impulse = quietImpulse(100, 6);
     for (unsigned threads = 1; threads <= 3; ++threads) {
         Watcher watcher{nullptr, 20100, 0, 0, 0, 0};
-        EngineCall redirected = [&](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out,
-                                    JobProgress& p, StopCheck stop) {
-            FILE* own = out->file;
-            out->file = full;
+        EngineCall redirected = [&](const Impulse& h, const EngineIo& io) {
+            FILE* own = io.output->file;
+            io.output->file = full;
             const EngineVariant best{enginePathAuto, false, "auto"};
-            const ConvolveResult result =
-                convolve(in, h, n, c, out, p, stop, optionsFor(best, threads, 9, 0));
-            out->file = own;
+            const ConvolveResult result = convolve(h, io, optionsFor(best, threads, 9, 0));
+            io.output->file = own;
             return result;
         };
         const EngineRun run = runWatched(redirected, 2, input, 1, impulse, watcher);

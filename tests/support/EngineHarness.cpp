@@ -15,8 +15,9 @@ EngineRun runEngine(const EngineCall& engine, uint16_t inputChannels,
     WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 8000, run.outputChannels);
     std::vector<float> h = impulse;
     JobProgress progress{};
-    run.result = engine(reader, h.data(), static_cast<uint32_t>(h.size() / impulseChannels),
-                        impulseChannels, writer, progress, stop);
+    const auto frames = static_cast<uint32_t>(h.size() / impulseChannels);
+    run.result = engine(Impulse{h.data(), frames, frames, impulseChannels},
+                        EngineIo{reader, writer, &progress, stop});
     WavWriter::finish(writer);
     WavReader::close(reader);
     run.samples = samplesAfterHeader(readFileBytes(dir.file("out.wav")));
@@ -38,14 +39,14 @@ std::vector<int16_t> randomSamples(std::mt19937& rng, size_t count, int amplitud
 }
 
 EngineCall referenceEngine() {
-    return [](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out, JobProgress& p,
-              StopCheck stop) { return convolveReference(in, h, n, c, out, p, stop); };
+    return
+        [](const Impulse& impulse, const EngineIo& io) { return convolveReference(impulse, io); };
 }
 
 EngineCall engineWith(EngineOptions options) {
-    return
-        [options](WavReader* in, float* h, uint32_t n, uint32_t c, WavWriter* out, JobProgress& p,
-                  StopCheck stop) { return convolve(in, h, n, c, out, p, stop, options); };
+    return [options](const Impulse& impulse, const EngineIo& io) {
+        return convolve(impulse, io, options);
+    };
 }
 
 std::vector<int16_t> definitionOutput(uint16_t inputChannels, const std::vector<int16_t>& input,

@@ -10,8 +10,7 @@
 #include "convolution/Convolve.h"
 #include "tests/support/TestFiles.h"
 
-using EngineCall = std::function<ConvolveResult(WavReader*, float*, uint32_t, uint32_t, WavWriter*,
-                                                JobProgress&, StopCheck)>;
+using EngineCall = std::function<ConvolveResult(const Impulse&, const EngineIo&)>;
 
 struct EngineRun {
     ConvolveResult result;        // what the engine reported
