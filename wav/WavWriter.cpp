@@ -24,30 +24,25 @@ uint64_t dataBytesOf(uint32_t frames, uint32_t channels) {
     return static_cast<uint64_t>(frames) * channels * 2;
 }
 
-// The header, with size fields for dataBytes of samples.
+// The header, with size fields for dataBytes of samples, in one write: a reader of a pipe
+// gets it whole.
 int writeHeader(FILE* file, uint32_t sampleRate, uint32_t channels, uint64_t dataBytes) {
-    uint8_t riff[8];
-    writeLe32(riff, fourCc("RIFF"));
-    writeLe32(riff + 4,
+    uint8_t header[kWavHeaderBytes];
+    writeLe32(header, fourCc("RIFF"));
+    writeLe32(header + 4,
               static_cast<uint32_t>(dataBytes == 0 ? 0 : kWavHeaderBytes - 8 + dataBytes));
-    uint8_t wave[4];
-    writeLe32(wave, fourCc("WAVE"));
-    uint8_t format[8];
-    writeLe32(format, fourCc("fmt "));
-    writeLe32(format + 4, 16);
-    uint8_t body[16];
-    writeLe16(body, 1);
-    writeLe16(body + 2, static_cast<uint16_t>(channels));
-    writeLe32(body + 4, sampleRate);
-    writeLe32(body + 8, sampleRate * channels * 2);
-    writeLe16(body + 12, static_cast<uint16_t>(channels * 2));
-    writeLe16(body + 14, 16);
-    uint8_t data[8];
-    writeLe32(data, fourCc("data"));
-    writeLe32(data + 4, static_cast<uint32_t>(dataBytes));
-    return writeAll(file, riff, sizeof riff) && writeAll(file, wave, sizeof wave) &&
-           writeAll(file, format, sizeof format) && writeAll(file, body, sizeof body) &&
-           writeAll(file, data, sizeof data);
+    writeLe32(header + 8, fourCc("WAVE"));
+    writeLe32(header + 12, fourCc("fmt "));
+    writeLe32(header + 16, 16);
+    writeLe16(header + 20, 1);
+    writeLe16(header + 22, static_cast<uint16_t>(channels));
+    writeLe32(header + 24, sampleRate);
+    writeLe32(header + 28, sampleRate * channels * 2);
+    writeLe16(header + 32, static_cast<uint16_t>(channels * 2));
+    writeLe16(header + 34, 16);
+    writeLe32(header + 36, fourCc("data"));
+    writeLe32(header + 40, static_cast<uint32_t>(dataBytes));
+    return writeAll(file, header, sizeof header);
 }
 
 // Writes the RIFF size (end - 8) and the data size into the header; the stream is left

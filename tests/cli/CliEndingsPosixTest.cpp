@@ -11,8 +11,12 @@
 #include <filesystem>
 #include <random>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "cli/Report.h"
 #include "job/FailureTexts.h"
 #include "platform/Platform.h"
 #include "tests/cli/CliRunner.h"
@@ -188,7 +192,7 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
 // A job that cannot even start, waiting for a pipe nobody opens: the first three signals are
 // one request to stop, which it cannot see; the fourth ends the program at once, as if none
 // were caught.
-TEST(CliEndings, AStuckJobEndsAtOnceOnASecondSignal) {
+TEST(CliEndings, AStuckJobEndsAtOnceOnAFourthSignal) {
     ScratchDir dir;
     const std::string fifo = dir.file("pipe.wav");
     const std::string input = dir.file("in.wav");
@@ -230,6 +234,129 @@ TEST(CliEndings, AStuckJobEndsAtOnceOnASecondSignal) {
             EXPECT_FALSE(std::filesystem::exists(output));
         }
     }
+}
+
+// A stream cannot be patched at its end: when the job ends early its header says more than
+// follows, as with every streaming tool, and the program says so; it ends as it would with a
+// file (by the signal, or 1 when the reader went away).
+TEST(CliEndings, AStreamCutShortIsSaidAndEndsAsWithAFile) {
+    const LongJob& job = longJob();
+    const std::string fifo = job.dir.file("stream");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const uint32_t complete = kInputFrames + kImpulseFrames;
+    const std::string cut = "attenzione: l'output contiene ";
+    const std::string declared =
+        " frame dei " + italianCount(complete) + " che la sua intestazione dichiara\n";
+    const struct {
+        const char* what;
+        bool readerLeaves; // the reader goes away after the header; otherwise SIGTERM
+        int exitStatus;
+        int endedBy;
+        std::string firstLines;
+    } rows[] = {
+        {"stopped by SIGTERM", false, -1, SIGTERM, ""},
+        {"the reader went away", true, 1, 0,
+         std::string(kTextWriteFailed) +
+             "\nmotivo: il programma che legge l'output ha chiuso la pipe\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CliProcess cli = startCli(job.dir, {job.input, job.impulse, fifo});
+        const int reader = open(fifo.c_str(), O_RDONLY);
+        ASSERT_GE(reader, 0);
+        Bytes header(44);
+        size_t got = 0;
+        for (ssize_t n = 1; got < header.size() && n > 0; got += n > 0 ? n : 0) {
+            n = read(reader, header.data() + got, header.size() - got);
+        }
+        ASSERT_EQ(got, 44u);
+        // The whole job's sizes, known before the first frame.
+        EXPECT_EQ(fieldLe32(header, 40), complete * 4);
+        EXPECT_EQ(fieldLe32(header, 4), 36 + complete * 4);
+        if (row.readerLeaves) {
+            close(reader);
+        } else {
+            ASSERT_TRUE(waitUntilCatching(cli.pid, SIGQUIT));
+            kill(cli.pid, SIGTERM);
+        }
+        uint8_t piece[65536];
+        while (!row.readerLeaves && read(reader, piece, sizeof piece) > 0) {
+        }
+        const CliRun run = waitCli(cli);
+        if (!row.readerLeaves) {
+            close(reader);
+        }
+        EXPECT_EQ(run.exitStatus, row.exitStatus);
+        EXPECT_EQ(run.endedBy, row.endedBy);
+        ASSERT_EQ(run.err.rfind(row.firstLines + cut, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.substr(run.err.size() - declared.size()), declared);
+    }
+}
+
+// A copy of standard input lives only as long as the program: it is removed after a job,
+// after a stop that comes while it is being made, and after a fourth signal ends the program
+// at once.
+TEST(CliEndings, ACopyOfStandardInputIsRemovedHoweverTheProgramEnds) {
+    const LongJob& job = longJob();
+    const std::string fifo = job.dir.file("input-pipe");
+    const std::string output = job.dir.file("from-pipe.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const Bytes someInput = readFileBytes(job.impulse);
+    for (const int signals : {1, kInterruptsToEndAtOnce}) {
+        SCOPED_TRACE(std::to_string(signals) + " signals while standard input is copied");
+        CliProcess cli = startCli(job.dir, {"-", job.impulse, output}, ProcessLimits{}, fifo);
+        const int writer = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        // Part of a file, then nothing: the copy is there, waiting for more.
+        ASSERT_EQ(write(writer, someInput.data(), 1000), 1000);
+        ASSERT_TRUE(waitUntilCatching(cli.pid, SIGQUIT));
+        ASSERT_TRUE(waitUntil(cli.pid, [&] { return temporaryFiles(job.dir) == 1; }));
+        for (int i = 1; i < signals; ++i) {
+            kill(cli.pid, SIGINT);
+        }
+        kill(cli.pid, SIGINT);
+        const CliRun run = waitCli(cli);
+        close(writer);
+        EXPECT_EQ(run.endedBy, SIGINT);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(temporaryFiles(job.dir), 0);
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+    const CliRun run = runCli(job.dir, {"-", job.impulse, output}, ProcessLimits{}, job.impulse);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(temporaryFiles(job.dir), 0);
+}
+
+// Two programs writing one output: the second finds it locked, fails at once and touches
+// nothing, while the first goes on; a file held locked by another program likewise.
+TEST(CliEndings, ASecondProgramWritingTheSameOutputChangesNothing) {
+    const LongJob& job = longJob();
+    const std::string output = job.dir.file("shared.wav");
+    const std::string small = job.dir.file("small.wav");
+    writeFileBytes(small, pcmWav(2, kRate, {1, 2, 3, 4}));
+    const std::string refusal =
+        std::string(kTextOutputNotCreated) + "\nmotivo: il file e' in uso da un altro processo\n";
+    CliProcess first = startCli(job.dir, {job.input, job.impulse, output});
+    ASSERT_TRUE(waitUntilCatching(first.pid, SIGQUIT));
+    ASSERT_TRUE(waitUntilFileHolds(first.pid, output, 44));
+    const CliRun second = runCli(job.dir, {small, job.impulse, output});
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(second.err, refusal);
+    kill(first.pid, SIGINT);
+    const CliRun run = waitCli(first);
+    EXPECT_EQ(run.endedBy, SIGINT);
+    const Bytes file = readFileBytes(output);
+    const WrittenWav wav = checkWrittenWav(file);
+    ASSERT_TRUE(wav.valid) << wav.problem;
+    EXPECT_TRUE(job.startOfTheOutput(file, fieldLe32(file, 40)));
+
+    const int held = open(output.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const CliRun locked = runCli(job.dir, {small, job.impulse, output});
+    close(held);
+    EXPECT_EQ(locked.exitStatus, 1);
+    EXPECT_EQ(locked.err, refusal);
+    EXPECT_EQ(readFileBytes(output), file);
 }
 
 } // namespace

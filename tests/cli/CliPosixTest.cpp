@@ -1,5 +1,6 @@
 // The command line as a script sees it: exit statuses, what goes to which stream, the reason
-// given under a failure, the warning after a saturated job, and Ctrl-C leaving a valid file.
+// given under a failure, the warning after a saturated job, standard input and output and
+// pipes in place of files, messages nobody can read, and Ctrl-C leaving a valid file.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -7,8 +8,12 @@
 #include <functional>
 #include <iterator>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "job/FailureTexts.h"
 #include "tests/cli/CliRunner.h"
@@ -338,6 +343,123 @@ TEST(Cli, TheEngineTakesMinusJThreadsOrTheProcessorsTheProcessMayRunOn) {
         kill(cli.pid, SIGINT);
         EXPECT_EQ(waitCli(cli).endedBy, SIGINT);
     }
+}
+
+// "-" for standard input or output, and pipes the program cannot seek through, give the bytes
+// a file gives: a stream's header carries the full sizes from the start, which for a completed
+// job are the sizes the file's header is patched to. The copy of standard input is removed.
+TEST(Cli, StandardStreamsAndPipesCarryTheBytesAFileDoes) {
+    ScratchDir dir;
+    const std::string in = dir.file("in.wav");
+    const std::string ir = dir.file("ir.wav");
+    const std::string out = dir.file("out.wav");
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    writeFileBytes(in, pcmWav(2, 8000, {100, -200, 300, -400, 500, -600, 32000, 32000}));
+    writeFileBytes(ir, pcmWav(1, 8000, {16384, -8192, 4096}));
+    ASSERT_EQ(runCli(dir, {in, ir, out}).exitStatus, 0);
+    const Bytes reference = readFileBytes(out);
+    std::filesystem::remove(out);
+    enum Pipe { noPipe, feedInput, feedImpulse, drainOutput };
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        std::string standardInput;
+        Pipe pipe;        // the test writes the file into the FIFO, or reads the output from it
+        bool outputAsOut; // the result is what the program wrote on standard output
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"input from standard input, a file", {"-", ir, out}, in, noPipe, false},
+        {"impulse from standard input, a file", {in, "-", out}, ir, noPipe, false},
+        {"input from standard input, a pipe", {"-", ir, out}, fifo, feedInput, false},
+        {"impulse from standard input, a pipe", {in, "-", out}, fifo, feedImpulse, false},
+        {"output to standard output, a file", {in, ir, "-"}, "", noPipe, true},
+        {"output into a pipe", {in, ir, fifo}, "", drainOutput, false},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes drained;
+        std::thread other([&] {
+            if (row.pipe == feedInput || row.pipe == feedImpulse) {
+                const Bytes bytes = readFileBytes(row.pipe == feedInput ? in : ir);
+                const int fd = open(fifo.c_str(), O_WRONLY);
+                EXPECT_EQ(write(fd, bytes.data(), bytes.size()),
+                          static_cast<ssize_t>(bytes.size()));
+                close(fd);
+            } else if (row.pipe == drainOutput) {
+                const int fd = open(fifo.c_str(), O_RDONLY);
+                uint8_t piece[4096];
+                for (ssize_t got; (got = read(fd, piece, sizeof piece)) > 0;) {
+                    drained.insert(drained.end(), piece, piece + got);
+                }
+                close(fd);
+            }
+        });
+        const CliRun run = runCli(dir, row.args, ProcessLimits{}, row.standardInput);
+        other.join();
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.err, "");
+        const Bytes result = row.outputAsOut           ? Bytes(run.out.begin(), run.out.end())
+                             : row.pipe == drainOutput ? drained
+                                                       : readFileBytes(out);
+        EXPECT_EQ(result, reference);
+        EXPECT_EQ(temporaryFiles(dir), 0);
+        std::filesystem::remove(out);
+    }
+    const CliRun both = runCli(dir, {"-", "-", out}, ProcessLimits{}, in);
+    EXPECT_EQ(both.exitStatus, 2);
+    EXPECT_EQ(both.err, "Lo standard input (-) puo' essere INPUT o IMPULSO, non entrambi\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// Runs the program with its standard error closed (errFd -1) or on errFd; its exit status.
+int exitWithStandardError(const std::vector<std::string>& args, int errFd) {
+    std::vector<char*> argv = {const_cast<char*>(CONVOLUZIONE_CLI_PATH)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL); // as a shell starts it, whatever the test runner does
+        if (errFd < 0) {
+            close(2);
+        } else {
+            dup2(errFd, 2);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A message that cannot be written (standard error closed, or a pipe whose reader has gone)
+// changes neither the exit status nor the output; and no file the program opens takes the
+// closed stream's place.
+TEST(Cli, MessagesNobodyCanReadChangeNothing) {
+    ScratchDir dir;
+    writeFileBytes(dir.file("in.wav"), pcmWav(1, 8000, {32000, 32000}));
+    writeFileBytes(dir.file("ir.wav"), pcmWav(1, 8000, {32000, 32000})); // 62500 saturates
+    const std::vector<std::string> saturating = {dir.file("in.wav"), dir.file("ir.wav"),
+                                                 dir.file("out.wav")};
+    const std::vector<std::string> failing = {dir.file("missing.wav"), dir.file("ir.wav"),
+                                              dir.file("out2.wav")};
+    int broken[2];
+    ASSERT_EQ(pipe(broken), 0);
+    close(broken[0]); // nobody reads
+    for (const int errFd : {-1, broken[1]}) {
+        SCOPED_TRACE(errFd < 0 ? "standard error closed" : "standard error a broken pipe");
+        std::filesystem::remove(dir.file("out.wav"));
+        EXPECT_EQ(exitWithStandardError(saturating, errFd), 0);
+        EXPECT_EQ(samplesAfterHeader(readFileBytes(dir.file("out.wav"))),
+                  (std::vector<int16_t>{0, 31250, 32767, 31250}));
+        EXPECT_EQ(exitWithStandardError(failing, errFd), 1);
+    }
+    close(broken[1]);
 }
 
 TEST(Cli, CtrlCStopsTheJobAndLeavesAValidFile) {

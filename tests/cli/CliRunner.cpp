@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <utility>
@@ -151,6 +152,18 @@ bool sendAndWaitDelivered(pid_t pid, int signalNumber) {
     return waitFor(pid, [&] {
         return ((statusMask(pid, "ShdPnd:") | statusMask(pid, "SigPnd:")) & bit(signalNumber)) == 0;
     });
+}
+
+bool waitUntil(pid_t pid, const std::function<bool()>& holds) {
+    return waitFor(pid, holds);
+}
+
+int temporaryFiles(const ScratchDir& dir) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+        count += entry.path().filename().string().rfind("convoluzione-", 0) == 0 ? 1 : 0;
+    }
+    return count;
 }
 
 bool waitUntilFileHolds(pid_t pid, const std::string& path, uint64_t bytes) {

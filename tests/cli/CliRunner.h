@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ bool waitUntilCatching(pid_t pid, int signalNumber);
 // Sends the signal and waits until the process has taken it (it is no longer pending);
 // false when the process ended instead.
 bool sendAndWaitDelivered(pid_t pid, int signalNumber);
+// Waits until holds() is true; false when the process ended first.
+bool waitUntil(pid_t pid, const std::function<bool()>& holds);
+// The files in dir that the program made for itself (a copy of standard input goes to
+// TMPDIR, which startCli sets to dir).
+int temporaryFiles(const ScratchDir& dir);
 // Waits until the file holds at least `bytes` bytes; false when the process ended first.
 bool waitUntilFileHolds(pid_t pid, const std::string& path, uint64_t bytes);
 // Waits until the little-endian 32-bit field at offset of the file is not 0; false when the
