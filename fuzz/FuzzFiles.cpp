@@ -5,31 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-namespace {
-
-std::string scratchFolder;
-
-void removeScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratchFolder, ignored);
-}
-
-} // namespace
+#include "tests/support/TestFiles.h"
 
 std::string scratchFile(const char* name) {
-    if (scratchFolder.empty()) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "convoluzione-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            broken("cannot make a scratch folder");
-        }
-        scratchFolder = pattern;
-        atexit(removeScratchFolder);
-    }
-    return scratchFolder + "/" + name;
+    static const ScratchDir scratch; // removed, with everything in it, when the process ends
+    return scratch.file(name);
 }
 
 void writeWholeFile(const std::string& path, const uint8_t* data, size_t size) {

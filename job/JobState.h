@@ -20,7 +20,8 @@ struct JobState {
                                      // starts
     int outputToStandardOutput;      // 1: write on standard output instead of outputPath
     WindowHandle dialogWindow;       // where the worker posts its end message
-    std::atomic<int32_t> running;    // 1 while a job runs (front end only)
+    std::atomic<int32_t> running;    // 1 while a job runs; set and cleared on the front end's
+                                     // thread by startJobWorker and endJobWorker (JobWorker.h)
     JobProgress progress;            // written by the engine, read by the front end's timer
     ThreadHandle workerThread;       // the worker; written and read by the front end only
     EventHandle stopEvent;           // signalled by the front end to stop the running job; the

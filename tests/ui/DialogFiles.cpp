@@ -89,8 +89,8 @@ int64_t finishedStereoBytes(const std::string& path) {
     const size_t frames = static_cast<size_t>(bytes / 4);
     const Bytes inputFile = readFileBytes(input);
     const Bytes impulseFile = readFileBytes(impulse);
-    const uint16_t inputChannels = static_cast<uint16_t>(inputFile[22] | inputFile[23] << 8);
-    const uint32_t impulseChannels = impulseFile[22] | impulseFile[23] << 8;
+    const uint16_t inputChannels = static_cast<uint16_t>(checkWrittenWav(inputFile).channels);
+    const uint32_t impulseChannels = checkWrittenWav(impulseFile).channels;
     // Output frame m depends on input frames before m only, so the first frames of the
     // full result are those of a job on the input's first frames: a short computation
     // even when the whole job would take hours.
