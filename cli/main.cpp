@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "cli/FailureReason.h"
 #include "cli/InputSpool.h"
@@ -55,8 +56,7 @@ const char kUsage[] =
     "segnali contano come una sola richiesta; il quarto lo termina subito.\n";
 
 const char kLicenceLine[] = "Licenza MIT <https://opensource.org/licenses/MIT>";
-const char kHelpHint[] =
-    "convoluzione-cli: usare 'convoluzione-cli --help' per maggiori informazioni";
+const char kHelpHint[] = "usare 'convoluzione-cli --help' per maggiori informazioni";
 const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobber)";
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
@@ -101,8 +101,7 @@ uint32_t runJob() {
     clearProgress(display);
     if (showProgress && message == WM_JOB_DONE) {
         const uint64_t elapsed = monotonicMilliseconds() - display.startMs;
-        printErrorLine("convoluzione-cli: " +
-                       finishedLine(jobState.inputFrames, jobState.sampleRate, elapsed));
+        printErrorLine(finishedLine(jobState.inputFramesDeclared, jobState.sampleRate, elapsed));
     }
     // A worker that outlived the wait has only just let go of the window: it stays for the
     // rest of the process, like the worker's stop event.
@@ -135,8 +134,30 @@ void reportShortFiles(uint32_t message) {
     }
 }
 
+// The file a failure is about, as the command line gave it; null when it is about none or
+// both (the sample rates, the memory).
+const char* fileFailedOn(JobFailure failure, const CliOptions& arguments) {
+    switch (failure) {
+    case failureInputUnreadable:
+        return arguments.input;
+    case failureImpulseUnreadable:
+    case failureImpulseNotLoaded:
+        return arguments.impulse;
+    case failureOutputIsAnInput:
+    case failureOutputTooLarge:
+    case failureOutputNotCreated:
+    case failureWriteFailed:
+        return arguments.output;
+    case failureNone:
+    case failureSampleRatesDiffer:
+    case failureOutOfMemory:
+        break;
+    }
+    return nullptr;
+}
+
 // What the job's end means for the process: its exit status, and what it says about it.
-int reportEnd(uint32_t message) {
+int reportEnd(uint32_t message, const CliOptions& arguments) {
     switch (message) {
     case WM_JOB_DONE: {
         reportShortFiles(message);
@@ -151,7 +172,12 @@ int reportEnd(uint32_t message) {
         reportShortFiles(message);
         return kExitDone; // only an interrupt stops a job here; it decides how the process ends
     case WM_JOB_FAILED: {
-        printErrorLine(jobState.errorText);
+        const char* file = fileFailedOn(jobState.failure, arguments);
+        if (file != nullptr) {
+            printFileError(file, jobState.errorText);
+        } else {
+            printErrorLine(jobState.errorText);
+        }
         const std::string reason = failureReason(jobState);
         if (!reason.empty()) {
             printErrorLine(reason);
@@ -182,7 +208,7 @@ int takeStandardInput(char (&field)[kPathBytes], const char* failureSentence, ch
     }
     spool[0] = '\0';
     if (spooled == spoolFailed) {
-        printErrorLine(failureSentence);
+        printFileError("-", failureSentence);
         printErrorLine("motivo: " + systemErrorReason(error, roleInput, "-"));
     }
     *status = spooled == spoolFailed ? kExitFailed : kExitDone;
@@ -203,7 +229,7 @@ int main(int argc, char** argv) {
         printf("convoluzione-cli %s\n%s\n", CONVOLUZIONE_VERSION, kLicenceLine);
         return kExitDone;
     case cliWrong:
-        printErrorLine("convoluzione-cli: " + options.problem);
+        printErrorLine(options.problem);
         printErrorLine(kHelpHint);
         return kExitUsage;
     case cliRun:
@@ -213,17 +239,20 @@ int main(int argc, char** argv) {
         printErrorLine(kTextTwoStandardInputs);
         return kExitUsage;
     }
-    if (!copyPath(jobState.inputPath, options.input) ||
-        !copyPath(jobState.impulsePath, options.impulse) ||
-        !copyPath(jobState.outputPath, options.output)) {
-        printErrorLine(kTextPathTooLong);
-        return kExitUsage;
+    using PathField = char(*)[kPathBytes];
+    for (const auto& [field, argument] :
+         {std::pair<PathField, const char*>{&jobState.inputPath, options.input},
+          {&jobState.impulsePath, options.impulse},
+          {&jobState.outputPath, options.output}}) {
+        if (!copyPath(*field, argument)) {
+            printFileError(argument, kTextPathTooLong);
+            return kExitUsage;
+        }
     }
     jobState.outputToStandardOutput = isStandardStream(options.output) ? 1 : 0;
     if (options.noClobber && !jobState.outputToStandardOutput && pathExists(options.output)) {
-        printErrorLine(std::string("convoluzione-cli: ") + options.output + ": " +
-                       kTextOutputNotCreated);
-        printErrorLine(std::string("convoluzione-cli: ") + kReasonOutputExists);
+        printFileError(options.output, kTextOutputNotCreated);
+        printErrorLine(kReasonOutputExists);
         return kExitFailed;
     }
     jobState.threadLimit = options.threads;
@@ -241,7 +270,7 @@ int main(int argc, char** argv) {
         }
     }
     const uint32_t message = runJob();
-    status = reportEnd(message);
+    status = reportEnd(message, options);
     if (spool[0] != '\0') {
         removeSpool(spool);
     }

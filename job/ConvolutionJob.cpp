@@ -146,6 +146,7 @@ unsigned runConvolutionJob(void*) {
     }
     jobState.inputFramesHeld = held.input->framesInFile;
     jobState.inputFramesDeclared = held.input->frames;
+    jobState.sampleRate = held.input->sampleRate;
     jobState.impulseFramesHeld = held.impulse->framesInFile;
     jobState.impulseFramesDeclared = held.impulse->frames;
     const uint32_t outputChannels = outputChannelsFor(held.input->channels, held.impulse->channels);
@@ -178,8 +179,6 @@ unsigned runConvolutionJob(void*) {
                        EngineIo{held.input, held.output, &jobState.progress, stop}, engine);
     jobState.saturatedSamples = held.output->saturatedSamples;
     jobState.saturationPeak = held.output->saturationPeak;
-    jobState.inputFrames = held.input->frames;
-    jobState.sampleRate = held.input->sampleRate;
     jobState.outputFramesWritten = held.output->framesWritten;
     jobState.outputFramesPromised = held.output->framesPromised;
     // The reason of a refused write, kept before finish releases the writer.

@@ -35,10 +35,10 @@ struct JobState {
                                      // WM_JOB_DONE or WM_JOB_STOPPED
     float saturationPeak;            // largest magnitude among them (1.0 = full scale), 0 when
                                      // none; likewise
-    uint32_t inputFrames;            // frames of the input (as its header declares) and its
-    uint32_t sampleRate;             // sample rate: what a job completed; likewise
     uint32_t inputFramesHeld;        // frames the input holds whole and declares; likewise
     uint32_t inputFramesDeclared;
+    uint32_t sampleRate;        // the input's, which says how long those frames last;
+                                // likewise
     uint32_t impulseFramesHeld; // likewise for the impulse
     uint32_t impulseFramesDeclared;
     uint32_t outputFramesWritten;  // frames that reached the output, and those its header

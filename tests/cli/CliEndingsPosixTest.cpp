@@ -107,9 +107,10 @@ struct Ending {
 
 TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
     const LongJob& job = longJob();
+    const std::string output = job.dir.file("out.wav");
     const std::string limitReason =
-        std::string(kTextWriteFailed) +
-        "\nmotivo: raggiunto il limite alla dimensione dei file (ulimit -f)\n";
+        "convoluzione-cli: " + output + ": " + kTextWriteFailed +
+        "\nconvoluzione-cli: motivo: raggiunto il limite alla dimensione dei file (ulimit -f)\n";
     const Ending endings[] = {
         // clang-format off
         {"Ctrl-C", SIGINT, once, false, 0, -1, SIGINT, "", finishedFile, -1},
@@ -129,7 +130,6 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
     const Bytes impulseBefore = readFileBytes(job.impulse);
     for (const Ending& ending : endings) {
         SCOPED_TRACE(ending.what);
-        const std::string output = job.dir.file("out.wav");
         std::filesystem::remove(output);
         ProcessLimits limits;
         if (ending.fileSizeLimit != 0) {

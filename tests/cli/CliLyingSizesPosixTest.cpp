@@ -66,6 +66,10 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
     longClaim.resize(size_t{132300} * 2, 0);
     std::vector<int16_t> sixTaps = mono;
     sixTaps.resize(6, 0);
+    ScratchDir dir;
+    const std::string input = dir.file("in.wav");
+    const std::string impulse = dir.file("impulse.wav");
+    const std::string output = dir.file("out.wav");
     const std::vector<LyingSize> rows = {
         {"a streamed input (ffmpeg into a pipe)", streamed(2, stereo), plainMono, 0, "", true, 2,
          done, ProcessLimits{}},
@@ -83,7 +87,8 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          plainStereo,
          streamed(1, {}),
          1,
-         std::string(kTextImpulseNotLoaded) + "\nmotivo: l'impulso non contiene campioni\n",
+         "convoluzione-cli: " + impulse + ": " + kTextImpulseNotLoaded +
+             "\nconvoluzione-cli: motivo: l'impulso non contiene campioni\n",
          true,
          2,
          {},
@@ -92,8 +97,8 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          declaring(1, 0xFFFFFFFE, {1, 2, 3}),
          plainMono,
          1,
-         std::string(kTextOutputTooLarge) +
-             "\nmotivo: l'input dichiara 2.147.483.647 frame e l'impulso 3\n",
+         "convoluzione-cli: " + output + ": " + kTextOutputTooLarge +
+             "\nconvoluzione-cli: motivo: l'input dichiara 2.147.483.647 frame e l'impulso 3\n",
          false,
          0,
          {},
@@ -103,17 +108,13 @@ TEST(CliLyingSizes, EachSizeMeansWhatTheFileCanBack) {
          expectedOutput(2, std::vector<int16_t>(stereo.begin(), stereo.begin() + 8), 1, mono),
          ProcessLimits{}},
         // clang-format off
-        {"a data size longer than the file: the missing frames are silence, and it is said", declaring(2, 40, stereo), plainMono, 0, "attenzione: l'input contiene 7 frame dei 10 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, tenFrames, 1, mono), ProcessLimits{}},
-        {"a claim in the thousands is grouped as Italians write it", declaring(2, 529200, stereo), plainMono, 0, "attenzione: l'input contiene 7 frame dei 132.300 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, longClaim, 1, mono), ProcessLimits{}},
-        {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo, declaring(1, 12, mono), 0, "attenzione: l'impulso contiene 3 frame dei 6 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, stereo, 1, sixTaps), ProcessLimits{}},
+        {"a data size longer than the file: the missing frames are silence, and it is said", declaring(2, 40, stereo), plainMono, 0, "convoluzione-cli: attenzione: l'input contiene 7 frame dei 10 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, tenFrames, 1, mono), ProcessLimits{}},
+        {"a claim in the thousands is grouped as Italians write it", declaring(2, 529200, stereo), plainMono, 0, "convoluzione-cli: attenzione: l'input contiene 7 frame dei 132.300 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, longClaim, 1, mono), ProcessLimits{}},
+        {"an impulse claiming more than it holds: the missing taps are zeros", plainStereo, declaring(1, 12, mono), 0, "convoluzione-cli: attenzione: l'impulso contiene 3 frame dei 6 dichiarati; il resto e' letto come silenzio\n", true, 2, expectedOutput(2, stereo, 1, sixTaps), ProcessLimits{}},
         {"sox's pipe placeholder in a short file: to the end of the file", declaring(2, 0x7FFFF000, stereo), plainMono, 0, "", true, 2, done, ProcessLimits{}},
         {"sox's pipe placeholder in a short impulse, cut inside a sample", plainStereo, declaring(1, 0x7FFFF000, mono, {0x7F}), 0, "", true, 2, done, ProcessLimits{}},
         // clang-format on
     };
-    ScratchDir dir;
-    const std::string input = dir.file("in.wav");
-    const std::string impulse = dir.file("impulse.wav");
-    const std::string output = dir.file("out.wav");
     for (const LyingSize& row : rows) {
         SCOPED_TRACE(row.what);
         writeFileBytes(input, row.input);
