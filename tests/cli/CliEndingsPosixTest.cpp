@@ -244,7 +244,7 @@ TEST(CliEndings, AStreamCutShortIsSaidAndEndsAsWithAFile) {
     const std::string fifo = job.dir.file("stream");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const uint32_t complete = kInputFrames + kImpulseFrames;
-    const std::string cut = "attenzione: l'output contiene ";
+    const std::string cut = "convoluzione-cli: attenzione: l'output contiene ";
     const std::string declared =
         " frame dei " + italianCount(complete) + " che la sua intestazione dichiara\n";
     const struct {
@@ -256,8 +256,8 @@ TEST(CliEndings, AStreamCutShortIsSaidAndEndsAsWithAFile) {
     } rows[] = {
         {"stopped by SIGTERM", false, -1, SIGTERM, ""},
         {"the reader went away", true, 1, 0,
-         std::string(kTextWriteFailed) +
-             "\nmotivo: il programma che legge l'output ha chiuso la pipe\n"},
+         "convoluzione-cli: " + fifo + ": " + kTextWriteFailed +
+             "\nconvoluzione-cli: motivo: il programma che legge l'output ha chiuso la pipe\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -335,7 +335,8 @@ TEST(CliEndings, ASecondProgramWritingTheSameOutputChangesNothing) {
     const std::string small = job.dir.file("small.wav");
     writeFileBytes(small, pcmWav(2, kRate, {1, 2, 3, 4}));
     const std::string refusal =
-        std::string(kTextOutputNotCreated) + "\nmotivo: il file e' in uso da un altro processo\n";
+        "convoluzione-cli: " + output + ": " + kTextOutputNotCreated +
+        "\nconvoluzione-cli: motivo: il file e' in uso da un altro processo\n";
     CliProcess first = startCli(job.dir, {job.input, job.impulse, output});
     ASSERT_TRUE(waitUntilCatching(first.pid, SIGQUIT));
     ASSERT_TRUE(waitUntilFileHolds(first.pid, output, 44));

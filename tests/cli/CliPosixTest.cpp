@@ -422,7 +422,8 @@ TEST(Cli, StandardStreamsAndPipesCarryTheBytesAFileDoes) {
     }
     const CliRun both = runCli(dir, {"-", "-", out}, ProcessLimits{}, in);
     EXPECT_EQ(both.exitStatus, 2);
-    EXPECT_EQ(both.err, "Lo standard input (-) puo' essere INPUT o IMPULSO, non entrambi\n");
+    EXPECT_EQ(both.err, "convoluzione-cli: Lo standard input (-) puo' essere INPUT o IMPULSO, "
+                        "non entrambi\n");
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
