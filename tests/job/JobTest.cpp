@@ -7,6 +7,7 @@
 #include "job/ConvolutionJob.h"
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
+#include "job/JobWorker.h"
 #include "tests/support/EngineHarness.h"
 #include "tests/support/JobHarness.h"
 
@@ -139,7 +140,7 @@ TEST(Job, TheWorkerKeepsTheStopEventItStartedWith) {
         ASSERT_EQ(waitForMessage(jobState.dialogWindow, 600000, &message), 1);
     }
     EXPECT_EQ(message, WM_JOB_STOPPED);
-    EXPECT_EQ(waitForThread(worker, 12000), 1);
+    EXPECT_EQ(waitForThread(worker, kWorkerWaitMs), 1);
     closeThreadHandle(worker);
     closeStopEvent(stopEvent);
     destroyMessageWindow(jobState.dialogWindow);
@@ -162,7 +163,7 @@ TEST(Job, RunsOnAWorkerThreadAndPostsItsEnd) {
     uint32_t message = 0;
     ASSERT_EQ(waitForMessage(jobState.dialogWindow, 10000, &message), 1);
     EXPECT_EQ(message, WM_JOB_DONE);
-    EXPECT_EQ(waitForThread(worker, 12000), 1);
+    EXPECT_EQ(waitForThread(worker, kWorkerWaitMs), 1);
     closeThreadHandle(worker);
     destroyMessageWindow(jobState.dialogWindow);
     jobState.dialogWindow = nullptr;

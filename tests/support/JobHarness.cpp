@@ -17,11 +17,25 @@ constexpr uint32_t kJobWaitMs = 300000;
 
 // What the last worker's entry returned: the platform's threads do not hand it back.
 std::atomic<unsigned> lastExitCode{0};
+WorkerEntry entryToRun = nullptr; // written before the worker starts
 
-unsigned runAndKeepExitCode(void* unused) {
-    const unsigned exitCode = runConvolutionJob(unused);
+unsigned runAndKeepExitCode(void* argument) {
+    const unsigned exitCode = entryToRun(argument);
     lastExitCode.store(exitCode);
     return exitCode;
+}
+
+// The platform's thread, around an entry that keeps the exit code.
+ThreadHandle startKeepingExitCode(WorkerEntry entry, void* argument) {
+    entryToRun = entry;
+    return startWorkerThread(runAndKeepExitCode, argument);
+}
+
+// A stop event that is signalled before the worker can start.
+EventHandle createSignalledStopEvent() {
+    const EventHandle event = createStopEvent();
+    signalStopEvent(event);
+    return event;
 }
 
 } // namespace
@@ -33,15 +47,15 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
     copyPath(jobState.impulsePath, impulse.c_str());
     copyPath(jobState.outputPath, output.c_str());
     memset(jobState.errorText, 0, sizeof jobState.errorText);
-    jobState.progress.active.store(0);
     WindowHandle window = createMessageWindow();
     jobState.dialogWindow = window;
-    jobState.stopEvent = createStopEvent();
+    // Started and let go as the front ends do.
+    JobWorkerCalls calls = platformJobWorkerCalls();
+    calls.startWorker = startKeepingExitCode;
     if (stopAfterFrames && *stopAfterFrames == kStopBeforeStart) {
-        signalStopEvent(jobState.stopEvent);
+        calls.createStopEvent = createSignalledStopEvent;
     }
-    jobState.workerThread = startWorkerThread(runAndKeepExitCode, nullptr);
-    if (jobState.workerThread != nullptr) {
+    if (startJobWorker(calls)) {
         bool ended = false;
         if (stopAfterFrames && *stopAfterFrames != kStopBeforeStart) {
             // Looks at the progress between short waits for the end message.
@@ -61,15 +75,14 @@ JobRun runJob(const std::string& input, const std::string& impulse, const std::s
             run.errorText = jobState.errorText;
             run.active = jobState.progress.active.load();
         }
-        closeThreadHandle(jobState.workerThread);
-    }
-    // A worker that never reported keeps running; its window and event must outlive it.
-    if (run.message != 0) {
-        closeStopEvent(jobState.stopEvent);
+        // A worker that never reported, or outlived the wait, keeps running: its window
+        // must outlive it, like its event.
+        if (endJobWorker(calls)) {
+            destroyMessageWindow(window);
+        }
+    } else {
         destroyMessageWindow(window);
     }
-    jobState.workerThread = nullptr;
-    jobState.stopEvent = nullptr;
     jobState.dialogWindow = nullptr;
     return run;
 }

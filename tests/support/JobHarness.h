@@ -28,8 +28,8 @@ constexpr unsigned kJobFailedExit = static_cast<unsigned>(-1);
 // Stops the job before its worker starts.
 constexpr int32_t kStopBeforeStart = 0;
 
-// Copies the paths into jobState, starts runConvolutionJob on a worker thread with a fresh
-// stop event and the portable message window, and waits for its message. With
+// Copies the paths into jobState, starts the job's worker with the portable message window
+// as the front ends do (JobWorker.h), waits for its message, and lets the worker go. With
 // stopAfterFrames the stop event is signalled once the job has handed that many output
 // frames to its writer (kStopBeforeStart: before the worker starts), or not at all when the
 // job ends first: what the job has done decides, never how long it took, so a slow or busy
