@@ -4,6 +4,8 @@
 // in a child under its limit and reports back how it ended.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <filesystem>
 
 #include "job/FailureTexts.h"
@@ -90,6 +92,7 @@ TEST(DiskFull, AFullDiskAnywhereIsReportedAndKeepsEveryWholeFrameWritten) {
                 // The header itself did not fit: the output was never a file of ours.
                 EXPECT_EQ(outcome.message, WM_JOB_FAILED);
                 EXPECT_EQ(outcome.errorText, kTextOutputNotCreated);
+                EXPECT_EQ(outcome.systemError, EFBIG);
                 continue;
             }
             uint64_t frames = 0;
@@ -97,6 +100,7 @@ TEST(DiskFull, AFullDiskAnywhereIsReportedAndKeepsEveryWholeFrameWritten) {
             if (limit < complete) {
                 EXPECT_EQ(outcome.message, WM_JOB_FAILED);
                 EXPECT_EQ(outcome.errorText, kTextWriteFailed);
+                EXPECT_EQ(outcome.systemError, EFBIG);
                 // Every frame that fitted whole is kept, and nothing more.
                 EXPECT_EQ(frames, (limit - kHeader) / frameBytes);
             } else {
@@ -121,6 +125,7 @@ TEST(JobFaults, NoMemoryForTheEngineIsReportedNotACrash) {
     ASSERT_TRUE(outcome.exitedCleanly);
     EXPECT_EQ(outcome.message, WM_JOB_FAILED);
     EXPECT_EQ(outcome.errorText, kTextOutOfMemory);
+    EXPECT_EQ(outcome.systemError, ENOMEM);
     const Bytes out = readFileBytes(dir.file("out.wav"));
     ASSERT_EQ(out.size(), 44u);
     EXPECT_EQ(fieldLe32(out, 4), 36u);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "job/JobState.h"
 #include "tests/support/JobHarness.h"
 
 namespace {
@@ -16,8 +17,9 @@ int limitTo(int resource, uint64_t bytes) {
     return setrlimit(resource, &bound) == 0;
 }
 
-// What the child reports through its pipe: the message, then the text, of fixed size.
-constexpr size_t kReportBytes = 4 + 512;
+// What the child reports through its pipe: the message, the system's error, then the text,
+// of fixed size.
+constexpr size_t kReportBytes = 4 + 4 + 512;
 
 } // namespace
 
@@ -51,7 +53,8 @@ ChildJob runJobInChild(const std::string& input, const std::string& impulse,
         const JobRun run = runJob(input, impulse, output);
         char report[kReportBytes] = {};
         memcpy(report, &run.message, 4);
-        strncpy(report + 4, run.errorText.c_str(), kReportBytes - 5);
+        memcpy(report + 4, &jobState.systemError, 4);
+        strncpy(report + 8, run.errorText.c_str(), kReportBytes - 9);
         if (write(channel[1], report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
             status = 4;
         }
@@ -75,7 +78,8 @@ ChildJob runJobInChild(const std::string& input, const std::string& impulse,
     outcome.exitedCleanly =
         child > 0 && got == sizeof report && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     memcpy(&outcome.message, report, 4);
+    memcpy(&outcome.systemError, report + 4, 4);
     report[sizeof report - 1] = '\0';
-    outcome.errorText = report + 4;
+    outcome.errorText = report + 8;
     return outcome;
 }

@@ -26,6 +26,7 @@ struct ChildJob {
                            // a crash or the watchdog would not)
     uint32_t message;      // the end message its job posted
     std::string errorText; // and the text with it
+    int systemError;       // and the system's reason the job recorded (an errno value)
 };
 
 // Runs the job (runJob, tests/support/JobHarness.h) in a child process under the limits,
