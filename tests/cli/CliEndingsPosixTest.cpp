@@ -29,10 +29,12 @@ constexpr uint32_t kRate = 44100;
 constexpr uint32_t kInputFrames = 1u << 20;
 constexpr uint32_t kImpulseFrames = 1u << 16;
 
-// A stereo input of noise and a mono impulse of 0.5 followed by silence: a job of about
-// 10^11 multiply-adds, seconds of work, whose complete output is nonetheless known
-// sample by sample without computing it: one silent frame, the input halved (truncated
-// toward zero), then silence.
+// A stereo input of noise and a mono impulse of 0.5, silence, and 0.5 again as its last tap:
+// a job of about 10^11 multiply-adds, seconds of work (the zeros inside an impulse are
+// computed like any tap; only zeros at its ends are left out), whose complete output is
+// nonetheless known sample by sample without computing it: frame f is the mean of input
+// frames f - 1 and f - N (each 0 outside the input), truncated toward zero. Both products
+// and their sum are exact in float, so the defined order of the sum changes nothing.
 struct LongJob {
     ScratchDir dir;
     std::string input = dir.file("in.wav");
@@ -49,15 +51,18 @@ struct LongJob {
         writeFileBytes(input, pcmWav(2, kRate, samples));
         std::vector<int16_t> taps(kImpulseFrames, 0);
         taps[0] = 16384;
+        taps[kImpulseFrames - 1] = 16384;
         writeFileBytes(impulse, pcmWav(1, kRate, taps));
     }
 
     int16_t expected(uint64_t sample) const {
         const uint64_t frame = sample / 2;
-        if (frame == 0 || frame > kInputFrames) {
-            return 0;
-        }
-        return static_cast<int16_t>(samples[(frame - 1) * 2 + sample % 2] / 2);
+        const auto input = [&](uint64_t delay) {
+            return frame >= delay && frame - delay < kInputFrames
+                       ? int{samples[(frame - delay) * 2 + sample % 2]}
+                       : 0;
+        };
+        return static_cast<int16_t>((input(1) + input(kImpulseFrames)) / 2);
     }
 
     // The first `dataBytes` bytes of samples after the header are the complete output's.
