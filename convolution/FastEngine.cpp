@@ -267,7 +267,7 @@ bool narrowToSound(const Engine& e, uint32_t channel, const PieceTaps& p, int64_
         return false;
     }
     uint64_t lo = from; // the first non-zero sample is in [lo, hi]
-    uint64_t hi = to - 1;
+    uint64_t hi = nonZeroIn(e, channel, from, from + 1) > 0 ? from : to - 1; // sound: at once
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
         if (nonZeroIn(e, channel, from, mid + 1) > 0) {
@@ -278,6 +278,9 @@ bool narrowToSound(const Engine& e, uint32_t channel, const PieceTaps& p, int64_
     }
     const auto firstSound = static_cast<int64_t>(lo - p.first);
     hi = to - 1; // the last one is in [lo, hi]
+    if (nonZeroIn(e, channel, hi, to) > 0) {
+        lo = hi; // sound at the window's end: at once
+    }
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo + 1) / 2;
         if (nonZeroIn(e, channel, mid, to) > 0) {
