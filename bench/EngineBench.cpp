@@ -152,7 +152,8 @@ void printRate(const char* what, double terms, double seconds) {
 }
 
 // convoluzione-bench --files INPUT IMPULSE OUTPUT [RUNS]: the engine alone on these files as
-// the job runs it (the path this CPU picks, one thread per core, output finished), RUNS
+// the job runs it (the path this CPU picks, one thread per core or CONVOLUZIONE_THREADS,
+// output finished), RUNS
 // times (5): each run's wall time, then the median. bench/end-to-end.sh sets it beside the
 // command-line program's own time on the same files.
 int timeFiles(int argc, char** argv) {
@@ -163,7 +164,9 @@ int timeFiles(int argc, char** argv) {
     const int runs = argc > 5 ? std::max(1, atoi(argv[5])) : 5;
     std::vector<double> seconds;
     for (int run = 0; run < runs; ++run) {
-        const Timing timing = runOnce(argv[2], argv[3], argv[4], EngineOptions{});
+        EngineOptions chosen{};
+        chosen.threads = sizeFromEnvironment("CONVOLUZIONE_THREADS"); // unset: one per core
+        const Timing timing = runOnce(argv[2], argv[3], argv[4], chosen);
         seconds.push_back(timing.seconds);
         printf("engine run %d: %.3f s\n", run + 1, timing.seconds);
     }
