@@ -184,7 +184,7 @@ TEST(FastEngine, ZeroRunsAtEveryBlockPieceAndTileEdgeMatch) {
     // frames, so the runs' edges (period d, odd) meet every offset in them.
     std::mt19937 rng(1618);
     for (const Layout& layout : kLayouts) {
-        for (size_t runFrames : {1, 8, 17, 64, 129, 300}) {
+        for (size_t runFrames : {1, 8, 17, 129}) {
             const auto input = noiseWithZeroRuns(rng, layout.inputChannels, runFrames, 128);
             const auto impulse = impulseWithZeroEdges(rng, layout.impulseChannels, 14);
             const EngineRun expected = runEngine(referenceEngine(), layout.inputChannels, input,
