@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-#include "convolution/Convolve.h"
 #include "convolution/CpuFeatures.h"
+#include "convolution/EngineOptions.h"
 #include "convolution/SumKernels.h"
 
 struct EnginePathRow {
