@@ -38,9 +38,10 @@ unsigned usableProcessorCount();
 
 // ---- Files a job creates, and standard streams ----
 
-// Opens path for writing, creating it when it is not there, and takes an exclusive lock on
-// it that lasts until the stream is closed; only then is a plain file emptied, so a second
-// program writing the same output finds it locked and changes nothing. Null on failure with
+// Opens path for writing, creating it when it is not there; a plain file is then locked
+// (an exclusive lock that lasts until the stream is closed) and only then emptied, so a
+// second program writing the same output finds it locked and changes nothing. A device or
+// a FIFO is neither locked nor emptied. Null on failure with
 // *error set to the system's reason (an errno value); EAGAIN when another process holds the
 // lock.
 FILE* createOutputFile(const char* path, int* error);

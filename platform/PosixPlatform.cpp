@@ -177,12 +177,14 @@ FILE* createOutputFile(const char* path, int* error) {
         *error = errno;
         return nullptr;
     }
+    // Only a plain file is locked and emptied: a device (/dev/null) or a FIFO is shared by
+    // nature, and two programs writing /dev/null at once must both succeed.
     struct stat status {};
     FILE* file = nullptr;
-    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        *error = errno == EWOULDBLOCK ? EAGAIN : errno;
-    } else if (fstat(descriptor, &status) != 0) {
+    if (fstat(descriptor, &status) != 0) {
         *error = errno;
+    } else if (S_ISREG(status.st_mode) && flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        *error = errno == EWOULDBLOCK ? EAGAIN : errno;
     } else if (S_ISREG(status.st_mode) && ftruncate(descriptor, 0) != 0) {
         *error = errno;
     } else if ((file = fdopen(descriptor, "wb")) == nullptr) {

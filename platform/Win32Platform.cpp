@@ -123,15 +123,18 @@ FILE* createOutputFile(const char* path, int* error) {
         *error = errnoFromWin32(GetLastError());
         return nullptr;
     }
+    // Only a file on a disk is locked and emptied: a device (NUL) or a pipe is shared by
+    // nature.
+    const bool onDisk = GetFileType(handle) == FILE_TYPE_DISK;
     OVERLAPPED whole{};
-    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
-                    MAXDWORD, &whole)) {
+    if (onDisk && !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                              MAXDWORD, MAXDWORD, &whole)) {
         const DWORD code = GetLastError();
         *error = code == ERROR_LOCK_VIOLATION ? EAGAIN : errnoFromWin32(code);
         CloseHandle(handle);
         return nullptr;
     }
-    if (GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) {
+    if (onDisk && !SetEndOfFile(handle)) {
         *error = errnoFromWin32(GetLastError());
         CloseHandle(handle);
         return nullptr;

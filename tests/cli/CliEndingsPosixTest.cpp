@@ -333,7 +333,8 @@ TEST(CliEndings, ACopyOfStandardInputIsRemovedHoweverTheProgramEnds) {
 }
 
 // Two programs writing one output: the second finds it locked, fails at once and touches
-// nothing, while the first goes on; a file held locked by another program likewise.
+// nothing, while the first goes on; a file held locked by another program likewise; but
+// not a device, which many programs write at once.
 TEST(CliEndings, ASecondProgramWritingTheSameOutputChangesNothing) {
     const LongJob& job = longJob();
     const std::string output = job.dir.file("shared.wav");
@@ -363,6 +364,13 @@ TEST(CliEndings, ASecondProgramWritingTheSameOutputChangesNothing) {
     EXPECT_EQ(locked.exitStatus, 1);
     EXPECT_EQ(locked.err, refusal);
     EXPECT_EQ(readFileBytes(output), file);
+
+    // A device is shared by nature: held locked elsewhere, it is written all the same.
+    const int device = open("/dev/null", O_WRONLY);
+    ASSERT_EQ(flock(device, LOCK_EX), 0);
+    const CliRun shared = runCli(job.dir, {small, job.impulse, "/dev/null"});
+    close(device);
+    EXPECT_EQ(shared.exitStatus, 0) << shared.err;
 }
 
 } // namespace
