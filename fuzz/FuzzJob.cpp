@@ -24,7 +24,6 @@ namespace {
 // left out (libFuzzer keeps nothing from them), so one execution stays in milliseconds.
 constexpr uint64_t kMaxTerms = 1u << 19;
 constexpr uint64_t kMaxFrames = 1u << 16;
-constexpr uint64_t kLargestBuffer = 0xFFFFFFFFu; // bytes of floats the reader will load
 
 struct Expected {
     bool runnable;       // within the bounds above
@@ -58,7 +57,7 @@ Expected predict(const std::string& inputPath, const std::string& impulsePath) {
             uint64_t{WavReader::framesToLoad(impulse)} * impulse->channels * sizeof(float);
         if (!WavWriter::fits(m + n, e.channels)) {
             e.text = kTextOutputTooLarge;
-        } else if (impulseBytes == 0 || impulseBytes > kLargestBuffer) {
+        } else if (impulseBytes == 0 || impulseBytes > kLargestLoadBytes) {
             e.text = kTextImpulseNotLoaded;
             e.outputCreated = true;
         } else {

@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The impulse's way: everything at once, missing samples silent.
     const uint64_t bytes = uint64_t{reader->frames} * channels * sizeof(float);
-    if (bytes <= kLoadCapBytes || bytes > 0xFFFFFFFFu) {
+    if (bytes <= kLoadCapBytes || bytes > kLargestLoadBytes) {
         float* loaded = WavReader::loadAll(reader);
-        require((loaded == nullptr) == (bytes == 0 || bytes > 0xFFFFFFFFu),
+        require((loaded == nullptr) == (bytes == 0 || bytes > kLargestLoadBytes),
                 "loadAll refused a loadable impulse or loaded an impossible one");
         const uint64_t samples = bytes / sizeof(float);
         for (uint64_t i = 0; loaded != nullptr && i < samples; ++i) {
