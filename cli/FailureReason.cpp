@@ -101,6 +101,9 @@ std::string systemErrorReason(int error, FileRole role, const char* path) {
     if (is(error, errc::resource_unavailable_try_again) || is(error, errc::operation_would_block)) {
         return "il file e' in uso da un altro processo";
     }
+    if (is(error, errc::file_exists)) {
+        return "il file esiste gia' (-n, --no-clobber)"; // only an output asked to be new
+    }
     if (is(error, errc::broken_pipe)) {
         return "il programma che legge l'output ha chiuso la pipe";
     }

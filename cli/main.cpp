@@ -1,4 +1,5 @@
 // convoluzione-cli: the same job as the dialog, driven from the command line.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -57,7 +58,6 @@ const char kUsage[] =
 
 const char kLicenceLine[] = "Licenza MIT <https://opensource.org/licenses/MIT>";
 const char kHelpHint[] = "usare 'convoluzione-cli --help' per maggiori informazioni";
-const char kReasonOutputExists[] = "motivo: il file esiste gia' (-n, --no-clobber)";
 
 const char kTextPathTooLong[] = "Percorso troppo lungo (al massimo 259 byte)";
 const char kTextTwoStandardInputs[] =
@@ -250,9 +250,12 @@ int main(int argc, char** argv) {
         }
     }
     jobState.outputToStandardOutput = isStandardStream(options.output) ? 1 : 0;
+    // Looked at here to fail before standard input is read; the writer refuses the name
+    // again as it creates the file, should another program take it in the meantime.
+    jobState.outputMustBeNew = options.noClobber ? 1 : 0;
     if (options.noClobber && !jobState.outputToStandardOutput && pathExists(options.output)) {
         printFileError(options.output, kTextOutputNotCreated);
-        printErrorLine(kReasonOutputExists);
+        printErrorLine("motivo: " + systemErrorReason(EEXIST, roleOutput, options.output));
         return kExitFailed;
     }
     jobState.threadLimit = options.threads;

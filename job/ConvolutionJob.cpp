@@ -157,8 +157,10 @@ unsigned runConvolutionJob(void*) {
     }
     const WavTarget target{jobState.outputToStandardOutput ? nullptr : jobState.outputPath,
                            jobState.outputToStandardOutput ? standardOutputStream() : nullptr,
-                           held.input->sampleRate, outputChannels,
-                           static_cast<uint32_t>(outputFrames)};
+                           held.input->sampleRate,
+                           outputChannels,
+                           static_cast<uint32_t>(outputFrames),
+                           jobState.outputMustBeNew};
     held.output = WavWriter::open(target, &error);
     if (held.output == nullptr) {
         return failAndRelease(held, failureOutputNotCreated, error);

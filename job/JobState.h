@@ -19,6 +19,7 @@ struct JobState {
                                      // on (usableProcessorCount); written before the worker
                                      // starts
     int outputToStandardOutput;      // 1: write on standard output instead of outputPath
+    int outputMustBeNew;             // 1: fail rather than replace an existing outputPath
     WindowHandle dialogWindow;       // where the worker posts its end message
     std::atomic<int32_t> running;    // 1 while a job runs; set and cleared on the front end's
                                      // thread by startJobWorker and endJobWorker (JobWorker.h)

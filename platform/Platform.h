@@ -43,8 +43,10 @@ unsigned usableProcessorCount();
 // second program writing the same output finds it locked and changes nothing. A device or
 // a FIFO is neither locked nor emptied. Null on failure with
 // *error set to the system's reason (an errno value); EAGAIN when another process holds the
-// lock.
-FILE* createOutputFile(const char* path, int* error);
+// lock. With mustBeNew the file is created only if no file (nor link) of that name exists,
+// in the same step that looks, so two programs told not to replace anything cannot both
+// take the name; EEXIST otherwise.
+FILE* createOutputFile(const char* path, int mustBeNew, int* error);
 // 1 when the stream can go back to rewrite what it wrote: a plain file standing at its
 // start, not in append mode. 0 for a pipe, a FIFO, a device, or a file inherited elsewhere.
 int streamCanSeek(FILE* file);

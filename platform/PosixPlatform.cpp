@@ -170,9 +170,11 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
-FILE* createOutputFile(const char* path, int* error) {
-    // Not O_TRUNC: the file is emptied only once the lock is held.
-    const int descriptor = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+FILE* createOutputFile(const char* path, int mustBeNew, int* error) {
+    // Not O_TRUNC: the file is emptied only once the lock is held. O_EXCL also refuses a
+    // dangling link, which O_CREAT alone would follow to create its target.
+    const int descriptor =
+        open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew != 0 ? O_EXCL : 0), 0666);
     if (descriptor < 0) {
         *error = errno;
         return nullptr;

@@ -24,6 +24,9 @@ int errnoFromWin32(DWORD code) {
         return ENOENT;
     case ERROR_ACCESS_DENIED:
         return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
         return EAGAIN;
@@ -114,11 +117,12 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
-FILE* createOutputFile(const char* path, int* error) {
+FILE* createOutputFile(const char* path, int mustBeNew, int* error) {
     // Shared for reading and writing, so a second program gets as far as the lock and is
     // refused there; opened, not truncated: the file is emptied only once the lock is held.
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    mustBeNew != 0 ? CREATE_NEW : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         *error = errnoFromWin32(GetLastError());
         return nullptr;

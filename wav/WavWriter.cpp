@@ -123,7 +123,8 @@ WavWriter* WavWriter::open(const WavTarget& target, int* systemError) {
         return nullptr;
     }
     writer->ownsFile = target.path != nullptr ? 1 : 0;
-    writer->file = target.path != nullptr ? createOutputFile(target.path, &error) : target.stream;
+    writer->file = target.path != nullptr ? createOutputFile(target.path, target.mustBeNew, &error)
+                                          : target.stream;
     if (writer->file == nullptr) {
         delete writer;
         return nullptr;
@@ -154,7 +155,7 @@ WavWriter* WavWriter::open(const WavTarget& target, int* systemError) {
 }
 
 WavWriter* WavWriter::create(const char* path, uint32_t sampleRate, uint32_t channels) {
-    return open(WavTarget{path, nullptr, sampleRate, channels, 0});
+    return open(WavTarget{path, nullptr, sampleRate, channels, 0, 0});
 }
 
 int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames) {

@@ -26,6 +26,7 @@ struct WavTarget {
     uint32_t channels;   // 1 or 2
     uint32_t frames;     // the frames the job means to write: the sizes a stream that cannot
                          // seek carries in its header from the start
+    int mustBeNew;       // 1: fail (EEXIST) rather than replace a file already at path
 };
 
 struct WavWriter {

@@ -8,6 +8,7 @@
 
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
+#include "job/JobState.h"
 #include "tests/support/JobHarness.h"
 
 namespace {
@@ -65,6 +66,24 @@ TEST(OutputPath, WhereNoFileCanBeCreatedTheJobSaysSo) {
         EXPECT_EQ(run.errorText, kTextOutputNotCreated);
         EXPECT_FALSE(fileExists("/proc/convoluzione-out.wav"));
     }
+}
+
+// Told not to replace anything, the job takes the name only if nothing holds it when the
+// file is created (not only when the front end looked): a file, or a link to nothing.
+TEST(OutputPath, AnOutputThatMustBeNewNeverReplacesWhatIsThere) {
+    TwoInputs files;
+    const std::string old = files.dir.file("old.wav");
+    writeFileBytes(old, pcmWav(1, 44100, {7, 7}));
+    jobState.outputMustBeNew = 1;
+    files.expectRefused(old, kTextOutputNotCreated);
+    std::error_code linked;
+    fs::create_symlink(files.dir.file("nowhere.wav"), files.dir.file("dangling.wav"), linked);
+    if (!linked) {
+        files.expectRefused(files.dir.file("dangling.wav"), kTextOutputNotCreated);
+    }
+    EXPECT_TRUE(
+        endedWith(runJob(files.input, files.impulse, files.dir.file("new.wav")), WM_JOB_DONE));
+    jobState.outputMustBeNew = 0;
 }
 
 TEST(OutputPath, AnotherSpellingOfAnInputIsRefused) {
