@@ -20,6 +20,7 @@
 #include "bench/PeakLoop.h"
 #include "convolution/Convolve.h"
 #include "convolution/EnginePaths.h"
+#include "tests/support/LoadWav.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ Timing runOnce(const std::string& inPath, const std::string& impulsePath,
         fprintf(stderr, "cannot open the generated files\n");
         exit(1);
     }
-    float* taps = WavReader::loadAll(impulse);
+    float* taps = loadAll(impulse);
     const uint32_t outChannels = outputChannelsFor(input->channels, impulse->channels);
     WavWriter* output = WavWriter::create(outPath.c_str(), input->sampleRate, outChannels);
     JobProgress progress{};

@@ -211,8 +211,7 @@ std::string failureReason(const JobState& job) {
             reason = "l'impulso non contiene campioni";
         } else {
             const uint32_t held = WavReader::framesToLoad(impulse);
-            const uint64_t bytes = uint64_t{held} * impulse->channels * sizeof(float);
-            if (bytes > kLargestLoadBytes) {
+            if (!WavReader::fitsInMemory(held, impulse->channels)) {
                 reason = "l'impulso contiene " + italianCount(held) +
                          " frame, oltre i 4 GB di memoria ammessi";
             }

@@ -14,6 +14,7 @@
 #include "job/FailureTexts.h"
 #include "job/JobMessages.h"
 #include "job/JobState.h"
+#include "tests/support/LoadWav.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WrittenWav.h"
 
@@ -53,11 +54,10 @@ Expected predict(const std::string& inputPath, const std::string& impulsePath) {
         const uint64_t m = input->frames;
         const uint64_t n = impulse->frames;
         // The job loads only the frames the file holds; the rest it knows are silence.
-        const uint64_t impulseBytes =
-            uint64_t{WavReader::framesToLoad(impulse)} * impulse->channels * sizeof(float);
+        const uint32_t held = WavReader::framesToLoad(impulse);
         if (!WavWriter::fits(m + n, e.channels)) {
             e.text = kTextOutputTooLarge;
-        } else if (impulseBytes == 0 || impulseBytes > kLargestLoadBytes) {
+        } else if (held == 0 || !WavReader::fitsInMemory(held, impulse->channels)) {
             e.text = kTextImpulseNotLoaded;
             e.outputCreated = true;
         } else {
@@ -79,7 +79,7 @@ std::vector<uint8_t> engineOutput(const std::string& inputPath, const std::strin
     WavReader* input = WavReader::open(inputPath.c_str());
     WavReader* impulse = WavReader::open(impulsePath.c_str());
     require(input != nullptr && impulse != nullptr, "the files no longer open");
-    float* h = WavReader::loadAll(impulse);
+    float* h = loadAll(impulse);
     WavWriter* writer = WavWriter::create(outputPath.c_str(), e.sampleRate, e.channels);
     require(h != nullptr && writer != nullptr, "cannot run an engine path");
     JobProgress progress{};

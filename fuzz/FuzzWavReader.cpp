@@ -10,13 +10,14 @@
 
 #include "fuzz/FuzzFiles.h"
 #include "platform/Platform.h"
+#include "tests/support/LoadWav.h"
 #include "wav/WavReader.h"
 
 namespace {
 
-// loadAll allocates what the header declares (missing samples are silence), up to 4 GiB.
-// Above this many bytes only the refusal over 4 GiB is exercised; the allocation itself is
-// the same code at any size.
+// loadAll allocates what the header declares (missing samples are silence), as far as the
+// reader lets a buffer fit in memory. Above this many bytes only the refusal of what does not
+// fit is exercised; the allocation itself is the same code at any size.
 constexpr uint64_t kLoadCapBytes = 1u << 20;
 // Frames read past the last whole one, so the silent tail is exercised without filling
 // gigabytes for a forged size.
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     require(reader->channels == 1 || reader->channels == 2, "channels other than 1 or 2");
-    require(reader->bitsPerSample == 16 && reader->blockAlign != 0 && reader->startFrame == 0,
+    require(reader->bitsPerSample == 16 && reader->blockAlign != 0,
             "an open reader with an impossible format");
     require(reader->dataOffset >= 20 && reader->dataOffset <= size,
             "the data starts outside the file");
@@ -70,9 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The impulse's way: everything at once, missing samples silent.
     const uint64_t bytes = uint64_t{reader->frames} * channels * sizeof(float);
-    if (bytes <= kLoadCapBytes || bytes > kLargestLoadBytes) {
-        float* loaded = WavReader::loadAll(reader);
-        require((loaded == nullptr) == (bytes == 0 || bytes > kLargestLoadBytes),
+    const bool fits = WavReader::fitsInMemory(reader->frames, channels);
+    if (bytes <= kLoadCapBytes || !fits) {
+        float* loaded = loadAll(reader);
+        require((loaded == nullptr) == (bytes == 0 || !fits),
                 "loadAll refused a loadable impulse or loaded an impossible one");
         const uint64_t samples = bytes / sizeof(float);
         for (uint64_t i = 0; loaded != nullptr && i < samples; ++i) {

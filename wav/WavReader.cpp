@@ -182,7 +182,6 @@ WavReader* WavReader::open(const char* path, int* systemError) {
     reader->framesInFile = static_cast<uint32_t>(
         std::min<uint64_t>(reader->frames, bytesInFile / streamFrameBytes(header.channels)));
     reader->dataOffset = header.dataOffset;
-    reader->startFrame = 0;
     return reader;
 }
 
@@ -264,43 +263,27 @@ uint32_t WavReader::readNextFrames(WavReader* reader, float* dst, uint32_t frame
     return whole;
 }
 
-uint64_t WavReader::readFrames(WavReader* reader, float* dst, uint32_t frames) {
-    const uint64_t samples = static_cast<uint64_t>(frames) * reader->channels;
-    if (!readSamples(reader, dst, 0, samples) || samples == 0) {
-        return 0;
-    }
-    return samples;
-}
-
 int WavReader::readSamples(WavReader* reader, float* dst, uint64_t first, uint64_t count) {
-    const uint64_t start =
-        reader->dataOffset + static_cast<uint64_t>(reader->startFrame) * reader->blockAlign;
-    return readSamplesFrom(reader->file, start + 2 * first, dst, count);
+    return readSamplesFrom(reader->file, reader->dataOffset + 2 * first, dst, count);
 }
 
 uint32_t WavReader::framesToLoad(const WavReader* reader) {
     return reader->framesInFile < reader->frames ? reader->framesInFile + 1 : reader->frames;
 }
 
+bool WavReader::fitsInMemory(uint64_t frames, uint32_t channels) {
+    // 4 GiB of floats at most on every machine, so one impulse loads, or is refused, alike
+    // everywhere (and never more than a size_t can count).
+    constexpr uint64_t kLargestLoadBytes = 0xFFFFFFFFu;
+    const uint64_t largest = std::min<uint64_t>(kLargestLoadBytes, SIZE_MAX);
+    return channels == 0 || frames <= largest / (uint64_t{channels} * sizeof(float));
+}
+
 float* WavReader::allocateFrames(WavReader* reader, uint32_t frames) {
-    if (reader == nullptr) {
+    if (reader == nullptr || frames == 0 || reader->channels == 0 ||
+        !fitsInMemory(frames, reader->channels)) {
         return nullptr;
     }
     const uint64_t bytes = static_cast<uint64_t>(reader->channels) * frames * sizeof(float);
-    if (bytes == 0 || bytes > kLargestLoadBytes || bytes > SIZE_MAX) {
-        return nullptr;
-    }
     return static_cast<float*>(malloc(static_cast<size_t>(bytes)));
-}
-
-float* WavReader::loadAll(WavReader* reader) {
-    float* buffer = allocateFrames(reader, reader != nullptr ? reader->frames : 0);
-    if (buffer == nullptr) {
-        return nullptr;
-    }
-    if (readFrames(reader, buffer, reader->frames) == 0) {
-        free(buffer);
-        return nullptr;
-    }
-    return buffer;
 }

@@ -12,9 +12,6 @@ constexpr uint32_t kDataSizeToEndOfFile = 0xFFFFFFFFu;
 // holds it, as its size.
 constexpr uint32_t kDataSizeSoxPipe = 0x7FFFF000u;
 
-// The most bytes of floats a loaded buffer (allocateFrames, loadAll) may take.
-constexpr uint64_t kLargestLoadBytes = 0xFFFFFFFFu;
-
 // What a look at a file found, in the order open checks it: open takes a file only when
 // nothing is wrong, and diagnose says which rule refused one.
 enum WavProblem {
@@ -59,7 +56,6 @@ struct WavReader {
                             // the file's length at open. Frames beyond it read as silence; a
                             // bulk read may still find the left sample of one cut stereo frame.
     uint64_t dataOffset;    // file offset of the first sample byte
-    uint32_t startFrame;    // first frame of bulk reads; 0
 
     // The reader, positioned at frame 0, or null when the file cannot be opened or is not
     // 16-bit PCM with 1 or 2 channels. After a failure *systemError (when given) holds the
@@ -75,22 +71,21 @@ struct WavReader {
     // into dst (frames x channels floats). Frames that cannot be read whole are silent.
     // Returns the number of frames read whole.
     static uint32_t readNextFrames(WavReader* reader, float* dst, uint32_t frames);
-    // Fills dst with frames x channels floats starting at startFrame. Samples the file does
-    // not hold read as 0. The number of samples asked for, or 0 on failure (or when 0).
-    static uint64_t readFrames(WavReader* reader, float* dst, uint32_t frames);
-    // Fills dst with `count` samples of the bulk read that starts at startFrame, from its
-    // sample `first` on (so pieces read one after another give what readFrames gives at
-    // once). Samples the file does not hold read as 0. 1, or 0 when the seek fails.
+    // Fills dst with `count` samples of the data, from its sample `first` on, whatever the
+    // stream's position (so pieces read one after another give the whole data). Samples the
+    // file does not hold read as 0. 1, or 0 when the seek fails.
     static int readSamples(WavReader* reader, float* dst, uint64_t first, uint64_t count);
     // Frames a bulk read finds at least in part: framesInFile, and the one the file may end
     // inside (a bulk read takes its first sample), at most `frames`. The rest read as silence.
     static uint32_t framesToLoad(const WavReader* reader);
+    // Whether `frames` frames of `channels` floats are few enough to be loaded at once: the
+    // one limit on every loaded buffer, which the job, the command line's reasons and the
+    // fuzz targets all ask here.
+    static bool fitsInMemory(uint64_t frames, uint32_t channels);
     // A new malloc'ed buffer for `frames` frames (frames x channels floats), not yet filled,
-    // or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
+    // or null: for a null reader, no frames, a buffer that does not fit in memory, or no
+    // memory.
     static float* allocateFrames(WavReader* reader, uint32_t frames);
-    // The whole data as a new malloc'ed buffer of frames x channels floats (the caller frees
-    // it), or null: for a null reader, no frames, a buffer over 4 GiB, or no memory.
-    static float* loadAll(WavReader* reader);
 
     // A separate look at a file that open refused, to say why: the same checks in the same
     // order, stopping at the first that fails. Opens nothing that it leaves open.

@@ -1,6 +1,7 @@
 // The writer's header, its conversion, and what it leaves when the file refuses bytes.
 #include <gtest/gtest.h>
 
+#include "tests/support/LoadWav.h"
 #include "tests/support/TestFiles.h"
 #include "wav/WavReader.h"
 #include "wav/WavWriter.h"
@@ -69,7 +70,7 @@ TEST(WavWriter, WhatTheReaderReadsTheWriterReproduces) {
     writeFileBytes(dir.file("in.wav"), pcmWav(1, 22050, samples));
     WavReader* reader = WavReader::open(dir.file("in.wav").c_str());
     ASSERT_NE(reader, nullptr);
-    float* floats = WavReader::loadAll(reader);
+    float* floats = loadAll(reader);
     ASSERT_NE(floats, nullptr);
     WavWriter* writer = WavWriter::create(dir.file("out.wav").c_str(), 22050, 1);
     ASSERT_EQ(WavWriter::writeFrames(writer, floats, reader->frames), 1);
