@@ -68,50 +68,35 @@ std::string systemErrorReason(int error, FileRole role, const char* path) {
         return path != nullptr && folderTakesNoFiles(path) ? "la cartella non accetta nuovi file"
                                                            : "la cartella non esiste";
     }
-    if (is(error, errc::permission_denied) || is(error, errc::operation_not_permitted)) {
-        return "permesso negato";
-    }
-    if (is(error, errc::is_a_directory)) {
-        return "e' una cartella, non un file";
-    }
-    if (is(error, errc::not_a_directory)) {
-        return "una parte del percorso non e' una cartella";
-    }
-    if (is(error, errc::invalid_seek)) {
-        return "non e' un file normale (una pipe o un dispositivo)";
-    }
-    if (is(error, errc::filename_too_long)) {
-        return "il nome e' troppo lungo per il sistema";
-    }
-    if (is(error, errc::too_many_symbolic_link_levels)) {
-        return "troppi collegamenti simbolici nel percorso";
-    }
-    if (is(error, errc::read_only_file_system)) {
-        return "il disco e' in sola lettura";
-    }
-    if (is(error, errc::no_space_on_device)) {
-        return "il disco e' pieno";
-    }
-    if (is(error, errc::file_too_large)) {
-        return "raggiunto il limite alla dimensione dei file (ulimit -f)";
-    }
-    if (is(error, errc::too_many_files_open) || is(error, errc::too_many_files_open_in_system)) {
-        return "troppi file aperti";
-    }
-    if (is(error, errc::resource_unavailable_try_again) || is(error, errc::operation_would_block)) {
-        return "il file e' in uso da un altro processo";
-    }
-    if (is(error, errc::file_exists)) {
-        return "il file esiste gia' (-n, --no-clobber)"; // only an output asked to be new
-    }
-    if (is(error, errc::broken_pipe)) {
-        return "il programma che legge l'output ha chiuso la pipe";
-    }
-    if (is(error, errc::not_enough_memory)) {
-        return "il sistema non concede altra memoria al programma";
-    }
-    if (is(error, errc::io_error)) {
-        return "errore di lettura o scrittura sul dispositivo";
+    // The system's own reasons that need nothing but the error to be told.
+    struct Plain {
+        errc error;
+        const char* reason;
+    };
+    static const Plain kPlain[] = {
+        {errc::permission_denied, "permesso negato"},
+        {errc::operation_not_permitted, "permesso negato"},
+        {errc::is_a_directory, "e' una cartella, non un file"},
+        {errc::not_a_directory, "una parte del percorso non e' una cartella"},
+        {errc::invalid_seek, "non e' un file normale (una pipe o un dispositivo)"},
+        {errc::filename_too_long, "il nome e' troppo lungo per il sistema"},
+        {errc::too_many_symbolic_link_levels, "troppi collegamenti simbolici nel percorso"},
+        {errc::read_only_file_system, "il disco e' in sola lettura"},
+        {errc::no_space_on_device, "il disco e' pieno"},
+        {errc::file_too_large, "raggiunto il limite alla dimensione dei file (ulimit -f)"},
+        {errc::too_many_files_open, "troppi file aperti"},
+        {errc::too_many_files_open_in_system, "troppi file aperti"},
+        {errc::resource_unavailable_try_again, "il file e' in uso da un altro processo"},
+        {errc::operation_would_block, "il file e' in uso da un altro processo"},
+        {errc::file_exists, "il file esiste gia' (-n, --no-clobber)"}, // an output asked to be new
+        {errc::broken_pipe, "il programma che legge l'output ha chiuso la pipe"},
+        {errc::not_enough_memory, "il sistema non concede altra memoria al programma"},
+        {errc::io_error, "errore di lettura o scrittura sul dispositivo"},
+    };
+    for (const Plain& plain : kPlain) {
+        if (is(error, plain.error)) {
+            return plain.reason;
+        }
     }
     return "errore di sistema numero " + std::to_string(error);
 }
