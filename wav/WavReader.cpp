@@ -122,6 +122,11 @@ uint32_t extensibleSubFormat(FILE* file, const ChunkRecord& format) {
     return readLe16(tag);
 }
 
+// Bytes the stream asks of the system at a time.
+constexpr size_t kReadBufferBytes = size_t{1} << 16;
+// Samples readNextFrames converts at a time, through a buffer on the stack.
+constexpr size_t kBulkReadSamples = 8 * kConversionBlock;
+
 // Reads `count` 2-byte samples from offset on into dst; those the file does not hold are 0.
 int readSamplesFrom(FILE* file, uint64_t offset, float* dst, uint64_t count) {
     if (!seekAbsolute(file, offset)) {
@@ -154,6 +159,10 @@ WavReader* WavReader::open(const char* path, int* systemError) {
         error = errno;
         return nullptr;
     }
+    // The stream's own buffer is a page or so: a minute of audio would take over a thousand
+    // reads from the system. Asked for before any read, as it must be; without it the
+    // default stays.
+    setvbuf(file, nullptr, _IOFBF, kReadBufferBytes);
     Header header{};
     if (readHeader(file, header) != wavFine) {
         error = header.systemError;
@@ -243,8 +252,10 @@ int WavReader::readFrame(WavReader* reader, float* out) {
 uint32_t WavReader::readNextFrames(WavReader* reader, float* dst, uint32_t frames) {
     const uint32_t channels = reader->channels == 1 ? 1 : 2;
     const uint32_t frameBytes = streamFrameBytes(reader->channels);
-    uint8_t bytes[kConversionBlock * 2];
-    const uint32_t blockFrames = static_cast<uint32_t>(kConversionBlock) / channels;
+    // Bigger pieces than elsewhere: this is the bulk read of the whole input, and each call
+    // into the stream has a cost of its own.
+    uint8_t bytes[kBulkReadSamples * 2];
+    const uint32_t blockFrames = static_cast<uint32_t>(kBulkReadSamples) / channels;
     uint32_t whole = 0;
     uint32_t at = 0;
     while (at < frames) {

@@ -2,8 +2,10 @@
 // where it is cheap, every 16-bit value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "wav/SampleConversion.h"
 
@@ -66,5 +68,55 @@ TEST(SampleConversion, SaturatesExactlyWhereTheConversionClamps) {
             const double truncated = std::trunc(static_cast<double>(row.value) * 32768.0);
             EXPECT_EQ(saturates(row.value), truncated != floatToSample(row.value));
         }
+    }
+}
+
+// The bulk conversion of a writer's block against the rules one sample at a time: every edge
+// value above at every position of a vector and of the stretch after the last whole one, and
+// a sweep across the whole range, give the same bytes, the same count and the same peak.
+TEST(SampleConversion, BlocksConvertAsSamplesDo) {
+    const float edges[] = {32767.0f / 32768.0f,
+                           0.99999f,
+                           1.0f,
+                           2.5f,
+                           -1.0f,
+                           -32768.5f / 32768.0f,
+                           -32769.0f / 32768.0f,
+                           -7.0f,
+                           0.0f,
+                           -0.0f,
+                           std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(),
+                           std::nanf(""),
+                           -std::nanf(""),
+                           std::numeric_limits<float>::max(),
+                           1.0e-30f};
+    std::vector<float> values;
+    for (int shift = 0; shift < 9; ++shift) {
+        values.insert(values.end(), shift, 0.25f);
+        values.insert(values.end(), std::begin(edges), std::end(edges));
+    }
+    for (int k = -70000; k <= 70000; k += 7) {
+        values.push_back(static_cast<float>(k) / 32768.0f + 1.0f / 65536.0f);
+    }
+    for (size_t count : {values.size(), size_t{7}, size_t{8}, size_t{9}, size_t{0}}) {
+        SCOPED_TRACE(count);
+        std::vector<uint8_t> bytes(2 * count + 1, 0xAB);
+        float peak = 0.5f;
+        const size_t saturated = encodeSamples(values.data(), bytes.data(), count, peak);
+        size_t expectedSaturated = 0;
+        float expectedPeak = 0.5f;
+        for (size_t i = 0; i < count; ++i) {
+            const auto sample = static_cast<uint16_t>(floatToSample(values[i]));
+            ASSERT_EQ(bytes[2 * i], sample & 0xFF) << i;
+            ASSERT_EQ(bytes[2 * i + 1], sample >> 8) << i;
+            if (saturates(values[i])) {
+                ++expectedSaturated;
+                expectedPeak = std::max(expectedPeak, std::fabs(values[i]));
+            }
+        }
+        EXPECT_EQ(bytes[2 * count], 0xAB); // nothing written past the block
+        EXPECT_EQ(saturated, expectedSaturated);
+        EXPECT_EQ(peak, expectedPeak);
     }
 }
