@@ -170,6 +170,22 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
+namespace {
+
+// Empties a locked plain file, looking at its length again now that no other job can change
+// it. A file that is already empty (a new one) is left as it is: truncating it anyway makes
+// ext4 take it for a file being replaced and push all of it to the disk at close.
+bool emptyOnceLocked(int descriptor, int* error) {
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0 || (status.st_size != 0 && ftruncate(descriptor, 0) != 0)) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 FILE* createOutputFile(const char* path, int mustBeNew, int* error) {
     // Not O_TRUNC: the file is emptied only once the lock is held. O_EXCL also refuses a
     // dangling link, which O_CREAT alone would follow to create its target.
@@ -187,9 +203,8 @@ FILE* createOutputFile(const char* path, int mustBeNew, int* error) {
         *error = errno;
     } else if (S_ISREG(status.st_mode) && flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         *error = errno == EWOULDBLOCK ? EAGAIN : errno;
-    } else if (S_ISREG(status.st_mode) && ftruncate(descriptor, 0) != 0) {
-        *error = errno;
-    } else if ((file = fdopen(descriptor, "wb")) == nullptr) {
+    } else if ((!S_ISREG(status.st_mode) || emptyOnceLocked(descriptor, error)) &&
+               (file = fdopen(descriptor, "wb")) == nullptr) {
         *error = errno;
     }
     if (file == nullptr) {
