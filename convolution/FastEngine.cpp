@@ -46,6 +46,10 @@
 #include "convolution/BlockPlan.h"
 #include "convolution/Workers.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr unsigned kMostPieces = kPiecesPerWorker * kMostWorkers;
@@ -94,7 +98,10 @@ struct ChannelPass {
 struct WorkerScratch {
     AlignedBuffer rows[2]; // the kernels' rows, rowCount x lanes floats: one set being summed,
                            // the other being copied out of the tile for the next step
-    AlignedBuffer sums[2]; // running sums per pass: S rows of `lanes` floats
+    AlignedBuffer sums[2]; // running sums per pass: S rows of `lanes` floats (and up to
+                           // tileRows, so that whole lanes x lanes blocks transpose)
+    AlignedBuffer ordered; // a finished piece's sums in frame order: per pass, `lanes` runs
+                           // of tileRows floats (lane l's S frames first)
 };
 
 // The job's shape and the arithmetic chosen for it; fixed for the whole call.
@@ -135,8 +142,9 @@ struct Engine {
     AlignedBuffer splitTaps[2]; // a stereo impulse's channels, each made contiguous
     AlignedBuffer window[2];    // per input channel: the ring of u (BlockPlan.h)
     // Per input channel, with skipSilence: a ring (windowRing entries, indexed like the
-    // window's) of how many samples of u before each position are not zero, modulo 2^32. The
-    // difference of two entries counts the non-zero samples between them.
+    // window's, and one more that filling passes through) of how many samples of u before
+    // each position are not zero, modulo 2^32. The difference of two entries counts the
+    // non-zero samples between them.
     AlignedBuffer nonZeroBefore[2];
     AlignedBuffer panels[2]; // per input channel: the window transposed, a ring of panels
     // B output frames each, interleaved: block b uses b % kOutputBlocks.
@@ -338,6 +346,37 @@ RowCopy stepRows(const Engine& e, uint64_t block, uint64_t pieceOffset, const Pi
                    plan.laneFrames + step.taps - 1};
 }
 
+// Puts a finished piece's sums into its frames of the block, `out` on: lane l, sum j is frame
+// l x S + j, and pass p's sample is channel passes[p].outputChannel of it. The kernels'
+// transposition puts each lane's sums in a run of their own first, in whole lanes x lanes
+// blocks: one float at a time this was a twentieth of all the work besides the sums.
+void storePiece(const Engine& e, WorkerScratch& scratch, float* out) {
+    const Shape& s = e.shape;
+    const BlockPlan& plan = s.plan;
+    const size_t run = plan.tileRows; // a lane's sums in `ordered`
+    const size_t passFloats = run * s.lanes;
+    float* ordered = floats(scratch.ordered);
+    for (uint32_t p = 0; p < s.outputChannels; ++p) {
+        s.kernels->transpose(floats(scratch.sums[p]), s.lanes, s.lanes, plan.tileRows,
+                             ordered + p * passFloats, run);
+    }
+    for (uint32_t l = 0; l < s.lanes; ++l) {
+        float* frames = out + static_cast<size_t>(l) * plan.laneFrames * s.outputChannels;
+        const float* first = ordered + l * run;
+        if (s.outputChannels == 1) {
+            memcpy(frames, first, plan.laneFrames * sizeof(float));
+            continue;
+        }
+        const float* second = first + passFloats;
+        float* left = frames + s.passes[0].outputChannel;
+        float* right = frames + s.passes[1].outputChannel;
+        for (uint32_t j = 0; j < plan.laneFrames; ++j) {
+            left[2 * j] = first[j];
+            right[2 * j] = second[j];
+        }
+    }
+}
+
 // One piece of a block: lanes x S consecutive output frames, computed with the worker's own
 // scratch buffers. Its steps are the tiles of taps, each on every input channel; the rows of
 // each step are copied out while the kernels sum the step before. A long piece looks at the
@@ -410,20 +449,62 @@ bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scra
         step = following;
         filling = 1 - filling;
     }
-    // Lane l, sum j is frame pieceOffset + l * S + j of the block.
-    float* out = floats(e.outputBlocks[block % kOutputBlocks]) + pieceOffset * s.outputChannels;
-    for (uint32_t p = 0; p < s.outputChannels; ++p) {
-        const float* sums = floats(scratch.sums[p]);
-        const uint32_t channel = s.passes[p].outputChannel;
-        for (uint32_t l = 0; l < s.lanes; ++l) {
-            for (uint32_t j = 0; j < plan.laneFrames; ++j) {
-                const size_t frame = static_cast<size_t>(l) * plan.laneFrames + j;
-                out[frame * s.outputChannels + channel] =
-                    sums[static_cast<size_t>(j) * s.lanes + l];
-            }
+    storePiece(e, scratch,
+               floats(e.outputBlocks[block % kOutputBlocks]) + pieceOffset * s.outputChannels);
+    return true;
+}
+
+// counts[k] = seen + the samples of values[0 ... k] that are not zero (of either sign), and
+// seen moves on to the last. Tested as the bits of a magnitude: a float comparison (which
+// must allow for NaN) made this loop a third of all the file work of a short impulse.
+void countNonZero(const float* values, uint32_t* counts, uint64_t count, uint32_t& seen) {
+    uint64_t k = 0;
+#if defined(__SSE2__)
+    // Four at a time, a running sum within the vector in two shifted adds.
+    const __m128i magnitude = _mm_set1_epi32(0x7FFFFFFF);
+    const __m128i one = _mm_set1_epi32(1);
+    __m128i carry = _mm_set1_epi32(static_cast<int>(seen));
+    for (; k + 4 <= count; k += 4) {
+        const __m128i bits =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + k)), magnitude);
+        __m128i sums = _mm_andnot_si128(_mm_cmpeq_epi32(bits, _mm_setzero_si128()), one);
+        sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
+        sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
+        sums = _mm_add_epi32(sums, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(counts + k), sums);
+        carry = _mm_shuffle_epi32(sums, 0xFF);
+    }
+    seen = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
+#endif
+    for (; k < count; ++k) {
+        uint32_t bits;
+        memcpy(&bits, values + k, sizeof bits);
+        seen += (bits << 1) != 0 ? 1 : 0;
+        counts[k] = seen;
+    }
+}
+
+// Puts `count` samples of one channel, from[k x stride], then `silent` zeros, into the ring
+// from position `at` on, and into its second copy; with `before`, counts the non-zero ones
+// (from *seen on) into it. The run does not wrap: at + count + silent <= windowRing.
+void fillRing(float* ring, uint64_t windowRing, uint64_t at, const float* from, uint32_t stride,
+              uint64_t count, uint64_t silent, uint32_t* before, uint32_t& seen) {
+    float* first = ring + at;
+    if (stride == 1) {
+        memcpy(first, from, count * sizeof(float));
+    } else {
+        for (uint64_t k = 0; k < count; ++k) {
+            first[k] = from[k * stride];
         }
     }
-    return true;
+    memset(first + count, 0, silent * sizeof(float));
+    memcpy(first + windowRing, first, (count + silent) * sizeof(float));
+    if (before != nullptr) {
+        // Entry at + k + 1 counts the samples before it; the silence adds none.
+        uint32_t* counts = before + at + 1;
+        countNonZero(first, counts, count, seen);
+        std::fill(counts + count, counts + count + silent, seen);
+    }
 }
 
 // Reads chunk `chunk` (input frames chunk x B ... + B - 1, or fewer where the input ends)
@@ -439,38 +520,42 @@ void readChunk(Engine& e, uint64_t chunk) {
         WavReader::readNextFrames(f.input, floats(f.read), count);
         f.framesRead += count;
     }
-    const float* from = floats(f.read);
+    const uint64_t ring = plan.windowRing;
+    const uint64_t start = (s.impulseFrames + blockStart(e, chunk)) % ring;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
-        float* ring = floats(e.window[c]);
         auto* before = static_cast<uint32_t*>(e.nonZeroBefore[c].data); // null: not counted
-        uint64_t at = (s.impulseFrames + blockStart(e, chunk)) % plan.windowRing;
-        uint32_t seen = before != nullptr ? before[at] : 0;
-        for (uint64_t k = 0; k < plan.blockFrames; ++k) {
-            const float value = k < count ? from[k * s.inputChannels + c] : 0.0f;
-            ring[at] = value; // and again past the ring's end
-            ring[at + plan.windowRing] = value;
-            if (++at == plan.windowRing) {
-                at = 0;
+        uint32_t seen = before != nullptr ? before[start] : 0;
+        // The chunk's B positions, in at most two runs: up to the ring's end, then from 0.
+        // Entry `ring` of the counts is entry 0: it is copied over once the run ends there.
+        uint64_t done = 0;
+        for (uint64_t at = start; done < plan.blockFrames; at = 0) {
+            const uint64_t run = std::min(plan.blockFrames - done, ring - at);
+            const uint64_t read = done < count ? std::min<uint64_t>(count - done, run) : 0;
+            fillRing(floats(e.window[c]), ring, at, floats(f.read) + done * s.inputChannels + c,
+                     s.inputChannels, read, run - read, before, seen);
+            if (before != nullptr && at + run == ring) {
+                before[0] = seen;
             }
-            if (before != nullptr) {
-                seen += value != 0.0f ? 1 : 0;
-                before[at] = seen;
-            }
+            done += run;
         }
     }
 }
 
 // Transposes `count` columns, samples column x S ... (the chunks are in the rings), into
-// ring panel `panel` from its column `at` on, and into the ring's second copy of it.
+// ring panel `panel` from its column `at` on, and copies them into the ring's second copy of
+// it: a row copy costs half a transposition.
 void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, uint32_t at) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
     const uint64_t sample = column * plan.laneFrames % plan.windowRing;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
-        for (uint64_t copy : {panel, panel + plan.ringPanels}) {
-            s.kernels->transpose(floats(e.window[c]) + sample, plan.laneFrames, plan.tileRows,
-                                 count, floats(e.panels[c]) + copy * plan.panelFloats + at,
-                                 plan.panelStride);
+        float* first = floats(e.panels[c]) + panel * plan.panelFloats + at;
+        float* second = first + plan.ringPanels * plan.panelFloats;
+        s.kernels->transpose(floats(e.window[c]) + sample, plan.laneFrames, plan.tileRows, count,
+                             first, plan.panelStride);
+        for (uint32_t r = 0; r < plan.tileRows; ++r) {
+            const size_t row = static_cast<size_t>(r) * plan.panelStride;
+            std::copy(first + row, first + row + count, second + row);
         }
     }
 }
@@ -625,7 +710,7 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         if (!allocateAligned(e.window[c], plan.windowCapacity, sizeof(float)) ||
             (s.skipSilence &&
-             !allocateAligned(e.nonZeroBefore[c], plan.windowRing, sizeof(uint32_t)))) {
+             !allocateAligned(e.nonZeroBefore[c], plan.windowRing + 1, sizeof(uint32_t)))) {
             return false;
         }
     }
@@ -660,11 +745,14 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
                              sizeof(float))) {
             return false;
         }
+        const uint64_t passFloats = static_cast<uint64_t>(plan.tileRows) * s.lanes;
         for (uint32_t p = 0; p < s.outputChannels; ++p) {
-            if (!allocateAligned(scratch.sums[p], static_cast<uint64_t>(plan.laneFrames) * s.lanes,
-                                 sizeof(float))) {
+            if (!allocateAligned(scratch.sums[p], passFloats, sizeof(float))) {
                 return false;
             }
+        }
+        if (!allocateAligned(scratch.ordered, passFloats * s.outputChannels, sizeof(float))) {
+            return false;
         }
     }
     const float* left = reversedImpulse;
@@ -713,6 +801,7 @@ void releaseEngine(Engine& e) {
         releaseAligned(scratch.rows[1]);
         releaseAligned(scratch.sums[0]);
         releaseAligned(scratch.sums[1]);
+        releaseAligned(scratch.ordered);
     }
 }
 

@@ -100,6 +100,9 @@ template <typename V, typename Sweep> struct FusedKernel {
         typename V::Floats acc[Group];
         for (int j = 0; j < Group; ++j) {
             acc[j] = V::load(sums + j * V::kLanes);
+            // Otherwise GCC makes the loads one block copy into a stack array (rep movsq
+            // there and back, about a hundred cycles per register block and tile).
+            V::keepInRegister(acc[j]);
         }
         uint32_t t = 0;
         Sweep::template sweep<Group>(acc, rows, taps, tapCount, t, copy);
@@ -111,6 +114,7 @@ template <typename V, typename Sweep> struct FusedKernel {
             }
         }
         for (int j = 0; j < Group; ++j) {
+            V::keepInRegister(acc[j]); // and the stores one copy back
             V::store(sums + j * V::kLanes, acc[j]);
         }
     }
