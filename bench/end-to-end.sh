@@ -5,9 +5,11 @@
 #     own time on the same files (convoluzione-bench --files), 5 runs each taking turns,
 #     medians and their ratio: what reading, writing and setting up add to the work;
 #   - convoluzione-cli on a 60 s input with a 0.1 s impulse (the cabinet case), mono and
-#     stereo: 5 runs, each between two runs of the peak loop on all cores
+#     stereo: 7 runs, each between two runs of the peak loop on all cores
 #     (convoluzione-bench --peak), and the median share of that peak the whole command
-#     reaches on the terms that meet real input (M x N per output channel);
+#     reaches on the terms that meet real input (M x N per output channel). Each run writes
+#     a new file; the same runs replacing a file of the same length come after, since the
+#     system then frees the old file's cached pages first (a few ms for 6 to 12 MB);
 #   - peak resident memory of convoluzione-cli on the 30 s x 2 s job.
 # Usage: bench/end-to-end.sh [BUILD_DIR]   (default: build; the programs must be built)
 set -euo pipefail
@@ -35,9 +37,14 @@ trap 'rm -rf "$work"' EXIT
 "$data" "$work/input60s.wav" 60 "$work/impulse01s.wav" 0.1
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# Wall time of one command-line run, in seconds.
+# Wall time of one command-line run, in seconds (to the microsecond: GNU time's 10 ms steps
+# are a sixth of the whole cabinet-case job).
 cliSeconds() {
-  { /usr/bin/time -f "%e" "$cli" "$@" 2>&1 >/dev/null; } | tail -n 1
+  local start end
+  start=$(date +%s%N)
+  "$cli" "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.6f\n", ns / 1e9 }'
 }
 
 echo "load before: $(uptime | sed 's/.*load average/load average/')"
@@ -61,21 +68,29 @@ awk -v a="$cli30" -v b="$engine30" 'BEGIN { printf "command line / engine (media
 
 # Share of the peak: terms M x N per output channel over seconds, against the mean of the
 # peak rates just before and after.
-for layout in m s; do
-  channels=$([[ $layout == m ]] && echo 1 || echo 2)
-  : >"$work/share.txt"
-  : >"$work/short-cli.txt"
-  for run in 1 2 3 4 5; do
-    before=$("$bench" --peak)
-    seconds=$(cliSeconds "$work/input60$layout.wav" "$work/impulse01$layout.wav" "$work/out60.wav")
-    after=$("$bench" --peak)
-    echo "$seconds" >>"$work/short-cli.txt"
-    awk -v s="$seconds" -v a="$before" -v b="$after" -v c="$channels" \
-      'BEGIN { printf "%.4f\n", 2880000 * 4800 * c / s / ((a + b) / 2) }' >>"$work/share.txt"
+for output in new replaced; do
+  for layout in m s; do
+    channels=$([[ $layout == m ]] && echo 1 || echo 2)
+    : >"$work/share.txt"
+    : >"$work/short-cli.txt"
+    "$cli" "$work/input60$layout.wav" "$work/impulse01$layout.wav" "$work/out60.wav" 2>/dev/null
+    for run in 1 2 3 4 5 6 7; do
+      if [[ $output == new ]]; then
+        rm -f "$work/out60.wav"
+      fi
+      before=$("$bench" --peak)
+      seconds=$(cliSeconds "$work/input60$layout.wav" "$work/impulse01$layout.wav" "$work/out60.wav")
+      after=$("$bench" --peak)
+      echo "$seconds" >>"$work/short-cli.txt"
+      awk -v s="$seconds" -v a="$before" -v b="$after" -v c="$channels" \
+        'BEGIN { printf "%.4f\n", 2880000 * 4800 * c / s / ((a + b) / 2) }' >>"$work/share.txt"
+    done
+    name=$([[ $layout == m ]] && echo "mono x mono" || echo "stereo x stereo")
+    echo "60 s x 0.1 s $name, $output output: convoluzione-cli" \
+      "$(awk '{ printf "%.3f ", $1 }' "$work/short-cli.txt")s; share of the peak" \
+      "$(median <"$work/share.txt" | awk '{ printf "%.1f %%", 100 * $1 }') (median;" \
+      "$(sort -g "$work/share.txt" | awk 'NR == 1 { l = $1 } { h = $1 } END { printf "%.1f to %.1f %%", 100 * l, 100 * h }'))"
   done
-  name=$([[ $layout == m ]] && echo "mono x mono" || echo "stereo x stereo")
-  echo "60 s x 0.1 s $name: convoluzione-cli $(tr '\n' ' ' <"$work/short-cli.txt")s;" \
-    "share of the peak $(median <"$work/share.txt" | awk '{ printf "%.1f %%", 100 * $1 }') (median)"
 done
 
 stats=$( { /usr/bin/time -f "%e %M" "$cli" "$work/input30.wav" "$work/impulse2.wav" \

@@ -98,8 +98,15 @@ TEST(BlockPlan, HoldsItsRulesForEveryShape) {
         ASSERT_TRUE(plan.pieces == s.workers || plan.pieces == s.workers * kPiecesPerWorker)
             << what;
         ASSERT_EQ(plan.blockFrames, uint64_t{plan.pieces} * s.lanes * plan.laneFrames) << what;
-        ASSERT_LE(plan.blockFrames, std::max<uint64_t>(uint64_t{1} << 17, plan.pieces * s.lanes))
+        // Short impulses keep blocks small (their buffers are touched before the work starts),
+        // but never at the cost of short lanes.
+        ASSERT_LE(plan.blockFrames,
+                  std::max<uint64_t>(uint64_t{1} << 14, uint64_t{plan.pieces} * s.lanes * 192))
             << what;
+        // Tiles of even length: each no longer than an even share of the taps rounded up to
+        // whole register blocks, so the last one is not left much shorter than the others.
+        const uint64_t tiles = (s.impulseFrames + plan.tileTaps - 1) / plan.tileTaps;
+        ASSERT_LE(uint64_t{plan.tileTaps} * tiles, s.impulseFrames + tiles * s.group) << what;
         // Whole register blocks, unless the job itself is shorter than one.
         const uint64_t jobLaneFrames =
             (s.totalFrames + plan.pieces * s.lanes - 1) / (uint64_t{plan.pieces} * s.lanes);
@@ -146,6 +153,17 @@ TEST(BlockPlan, TakesForcedSizesAsTheyAre) {
             }
         }
     }
+}
+
+TEST(BlockPlan, CutsTheCabinetCaseIntoSmallBlocksAndEvenTiles) {
+    // A 0.1 s impulse at 48 kHz, AVX2, two workers, mono: 3 tiles of 1600 taps (not 2040 +
+    // 2040 + 720), blocks of 4 pieces of 8 x 510 frames.
+    const BlockPlan plan = planFor(Shape{8, 10, 4.0e7, 4800, 1, 2, 2880000 + 4800});
+    EXPECT_EQ(plan.tileTaps, 1600u);
+    EXPECT_EQ(plan.laneFrames, 510u);
+    EXPECT_EQ(plan.blockFrames, 16320u);
+    // Eight workers with AVX-512 would make S 128 within 2^14 frames: it stays at 192 or so.
+    EXPECT_GE(planFor(Shape{16, 14, 8.0e7, 4800, 2, 8, 2880000 + 4800}).laneFrames, 182u);
 }
 
 TEST(BlockPlan, KeepsLanesLongForLongImpulses) {
