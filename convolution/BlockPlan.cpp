@@ -100,6 +100,10 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     // start anywhere in a panel.
     plan.ringPanels = static_cast<uint32_t>(
         (plan.tileColumns + plan.blockColumns + plan.panelColumns - 1) / plan.panelColumns + 1);
+    // A block starts at most panelColumns - B / S columns into its first panel, and its
+    // columns (every row a piece copies included) end before tileColumns more.
+    plan.mirrorPanels = static_cast<uint32_t>(
+        (plan.panelColumns - plan.blockColumns + plan.tileColumns - 1) / plan.panelColumns);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
     plan.rowOffsets =
         static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount);
@@ -108,7 +112,9 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     // while the block before it is still computed: the ring holds that much, and the rows
     // past S the transposition reads but never uses.
     plan.windowRing = n + 4 * plan.blockFrames + plan.tileRows;
-    plan.windowCapacity = 2 * plan.windowRing;
+    // A transposition of B / S columns from any sample reads (B / S - 1) x S + tileRows.
+    plan.windowMirror = std::min(plan.windowRing, plan.blockFrames + plan.tileRows);
+    plan.windowCapacity = plan.windowRing + plan.windowMirror;
     plan.lookTerms = static_cast<uint64_t>(std::max(1.0, in.termsPerMs * kLookIntervalMs));
     return plan;
 }

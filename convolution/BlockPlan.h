@@ -15,13 +15,16 @@
 // only the B / S columns it adds. The ring is made of panels of panelColumns columns (a
 // multiple of B / S) that hold their rows one after the other, each row followed by the
 // first `lanes` columns of the next panel: a row copy is then one run, and a tile's copies
-// stay within a panel or two. The ring keeps all its panels twice, so a block's panels are
-// always consecutive.
+// stay within a panel or two. After the ring come copies of its first mirrorPanels panels,
+// as many as a block's columns can run past the ring's last panel into, so a block's panels
+// are always consecutive.
 //
 // The input samples themselves go through a ring of windowRing floats per input channel,
-// also kept twice: a block's new columns are transposed once the two chunks after the
-// block are in, when all their samples are, and that happens while the block before it
-// is computed (FastEngine.cpp), so the rings hold three blocks' work at once.
+// also followed by a copy of its start, as much as a transposition can read past the end:
+// a block's new columns are transposed once the two chunks after the block are in, when
+// all their samples are, and that happens while the block before it is computed
+// (FastEngine.cpp), so the rings hold three blocks' work at once. (Keeping each ring whole
+// twice cost as much again as the transposition, in memory traffic.)
 #pragma once
 
 #include <cstdint>
@@ -58,10 +61,12 @@ struct BlockPlan {
     uint32_t panelStride;  // floats per panel row: panelColumns, then `lanes` more
     uint64_t panelFloats;  // floats per panel: tileRows x panelStride
     uint32_t ringPanels;   // panels in the ring: enough for a block's columns and 2B / S more
+    uint32_t mirrorPanels; // copies of the ring's first panels after it: 1 ... ringPanels
     uint32_t rowCount;     // rows the kernels take in a full tile: S + K - 1
     uint32_t rowOffsets;   // rows a tile can copy from a panel's start: panelColumns x S + rowCount
     uint64_t windowRing;   // input samples per ring: N + 4B + tileRows
-    uint64_t windowCapacity; // floats per input ring buffer: the ring twice
+    uint64_t windowMirror; // samples from the ring's start copied after its end: B + tileRows
+    uint64_t windowCapacity; // floats per input ring buffer: windowRing + windowMirror
     uint64_t lookTerms;      // terms a piece computes between two looks at a stop of its own
 };
 

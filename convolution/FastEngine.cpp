@@ -367,12 +367,13 @@ void storePiece(const Engine& e, WorkerScratch& scratch, float* out) {
             memcpy(frames, first, plan.laneFrames * sizeof(float));
             continue;
         }
-        const float* second = first + passFloats;
-        float* left = frames + s.passes[0].outputChannel;
-        float* right = frames + s.passes[1].outputChannel;
+        // Written as one interleaving loop, which becomes vector code.
+        const bool inOrder = s.passes[0].outputChannel == 0;
+        const float* left = first + (inOrder ? 0 : passFloats);
+        const float* right = first + (inOrder ? passFloats : 0);
         for (uint32_t j = 0; j < plan.laneFrames; ++j) {
-            left[2 * j] = first[j];
-            right[2 * j] = second[j];
+            frames[2 * j] = left[j];
+            frames[2 * j + 1] = right[j];
         }
     }
 }
@@ -484,21 +485,26 @@ void countNonZero(const float* values, uint32_t* counts, uint64_t count, uint32_
     }
 }
 
-// Puts `count` samples of one channel, from[k x stride], then `silent` zeros, into the ring
-// from position `at` on, and into its second copy; with `before`, counts the non-zero ones
-// (from *seen on) into it. The run does not wrap: at + count + silent <= windowRing.
-void fillRing(float* ring, uint64_t windowRing, uint64_t at, const float* from, uint32_t stride,
-              uint64_t count, uint64_t silent, uint32_t* before, uint32_t& seen) {
+// Puts `count` samples of one channel, from[k x stride] (stride 1 or 2), then `silent` zeros,
+// into the ring from position `at` on, and those of them before position `mirror` also into
+// the copy of the ring's start after its end; with `before`, counts the non-zero ones (from
+// *seen on) into it. The run does not wrap: at + count + silent <= windowRing.
+void fillRing(float* ring, uint64_t windowRing, uint64_t mirror, uint64_t at, const float* from,
+              uint32_t stride, uint64_t count, uint64_t silent, uint32_t* before, uint32_t& seen) {
     float* first = ring + at;
     if (stride == 1) {
         memcpy(first, from, count * sizeof(float));
     } else {
+        // One channel of two: a stride the compiler knows makes this vector code.
         for (uint64_t k = 0; k < count; ++k) {
-            first[k] = from[k * stride];
+            first[k] = from[2 * k];
         }
     }
     memset(first + count, 0, silent * sizeof(float));
-    memcpy(first + windowRing, first, (count + silent) * sizeof(float));
+    if (at < mirror) {
+        memcpy(first + windowRing, first,
+               (std::min(at + count + silent, mirror) - at) * sizeof(float));
+    }
     if (before != nullptr) {
         // Entry at + k + 1 counts the samples before it; the silence adds none.
         uint32_t* counts = before + at + 1;
@@ -531,8 +537,9 @@ void readChunk(Engine& e, uint64_t chunk) {
         for (uint64_t at = start; done < plan.blockFrames; at = 0) {
             const uint64_t run = std::min(plan.blockFrames - done, ring - at);
             const uint64_t read = done < count ? std::min<uint64_t>(count - done, run) : 0;
-            fillRing(floats(e.window[c]), ring, at, floats(f.read) + done * s.inputChannels + c,
-                     s.inputChannels, read, run - read, before, seen);
+            fillRing(floats(e.window[c]), ring, plan.windowMirror, at,
+                     floats(f.read) + done * s.inputChannels + c, s.inputChannels, read, run - read,
+                     before, seen);
             if (before != nullptr && at + run == ring) {
                 before[0] = seen;
             }
@@ -542,8 +549,8 @@ void readChunk(Engine& e, uint64_t chunk) {
 }
 
 // Transposes `count` columns, samples column x S ... (the chunks are in the rings), into
-// ring panel `panel` from its column `at` on, and copies them into the ring's second copy of
-// it: a row copy costs half a transposition.
+// ring panel `panel` from its column `at` on, and, for one of the first mirrorPanels panels,
+// copies them into its copy after the ring (a row copy costs half a transposition).
 void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, uint32_t at) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
@@ -553,7 +560,7 @@ void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, u
         float* second = first + plan.ringPanels * plan.panelFloats;
         s.kernels->transpose(floats(e.window[c]) + sample, plan.laneFrames, plan.tileRows, count,
                              first, plan.panelStride);
-        for (uint32_t r = 0; r < plan.tileRows; ++r) {
+        for (uint32_t r = 0; panel < plan.mirrorPanels && r < plan.tileRows; ++r) {
             const size_t row = static_cast<size_t>(r) * plan.panelStride;
             std::copy(first + row, first + row + count, second + row);
         }
@@ -731,7 +738,7 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
                                            x % plan.laneFrames * plan.panelStride +
                                            column % plan.panelColumns);
     }
-    const uint64_t panelCount = 2 * uint64_t{plan.ringPanels};
+    const uint64_t panelCount = uint64_t{plan.ringPanels} + plan.mirrorPanels;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         if (!allocateAligned(e.panels[c], panelCount * plan.panelFloats, sizeof(float))) {
             return false;

@@ -54,8 +54,10 @@ BlockPlan planFor(const Shape& s, uint32_t laneFrames = 0, uint32_t tileTaps = 0
 // Whether a block's columns are whole once the chunk after it is in (so each column is
 // transposed once, when it is new); a transposition (tileRows rows of stride S for each
 // column, rounded up to whole lanes) reads inside the input ring, which also holds the three
-// chunks after the block; the ring of panels holds a block's columns and the ones the next
-// two blocks add, wherever they start in a panel; every row a piece copies lies inside the
+// chunks after the block, and from any start it stays inside the copy of the ring's start
+// after its end; the ring of panels holds a block's columns and the ones the next two blocks
+// add, wherever they start in a panel, and the copies after it of its first panels hold
+// every panel a block runs into past the last one; every row a piece copies lies inside the
 // block's columns (the last piece's last row, for its taps from N - 1 on, is window sample
 // (pieces - 1) x lanes x S + N + S - 2, and starts `lanes` columns before its last one); and
 // the offsets table covers a tile starting anywhere in a panel.
@@ -69,6 +71,11 @@ bool readsStayInside(const Shape& s, const BlockPlan& plan) {
     const uint64_t lastRow = (plan.blockFrames - uint64_t{s.lanes} * plan.laneFrames) +
                              s.impulseFrames + plan.laneFrames - 2;
     const uint64_t lastColumn = lastRow / plan.laneFrames + s.lanes - 1;
+    const uint64_t transposedFromAnyStart = (blockColumns - 1) * plan.laneFrames + plan.tileRows;
+    // Panels past a block's first that its columns reach, from the furthest a block can
+    // start into its first panel.
+    const uint64_t panelsPastTheFirst =
+        (plan.panelColumns - blockColumns + plan.tileColumns - 1) / plan.panelColumns;
     const uint64_t livePanels =
         (plan.panelColumns - blockColumns + plan.tileColumns + 2 * blockColumns - 1) /
             plan.panelColumns +
@@ -76,8 +83,11 @@ bool readsStayInside(const Shape& s, const BlockPlan& plan) {
     return uint64_t{plan.tileColumns} * plan.laneFrames <= s.impulseFrames + 2 * plan.blockFrames &&
            furthestRead < plan.windowRing &&
            plan.windowRing >= s.impulseFrames + 4 * plan.blockFrames &&
-           plan.windowCapacity == 2 * plan.windowRing && lastColumn < plan.tileColumns &&
-           plan.tileColumns % blockColumns == 0 && plan.panelColumns % blockColumns == 0 &&
+           transposedFromAnyStart <= plan.windowMirror && plan.windowMirror <= plan.windowRing &&
+           plan.windowCapacity == plan.windowRing + plan.windowMirror &&
+           panelsPastTheFirst <= plan.mirrorPanels && plan.mirrorPanels <= plan.ringPanels &&
+           lastColumn < plan.tileColumns && plan.tileColumns % blockColumns == 0 &&
+           plan.panelColumns % blockColumns == 0 &&
            plan.rowOffsets == uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount &&
            livePanels <= plan.ringPanels && plan.panelStride == plan.panelColumns + s.lanes &&
            plan.panelFloats == uint64_t{plan.tileRows} * plan.panelStride;
