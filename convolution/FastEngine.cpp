@@ -362,6 +362,11 @@ void storePiece(const Engine& e, WorkerScratch& scratch, float* out) {
         s.kernels->transpose(floats(scratch.sums[p]), s.lanes, s.lanes, plan.tileRows,
                              ordered + p * passFloats, run);
     }
+    // Where each channel's runs start: with two, one interleaving loop, which becomes vector
+    // code.
+    const bool inOrder = s.outputChannels == 1 || s.passes[0].outputChannel == 0;
+    const size_t leftRuns = inOrder ? 0 : passFloats;
+    const size_t rightRuns = inOrder ? passFloats : 0;
     for (uint32_t l = 0; l < s.lanes; ++l) {
         float* frames = out + static_cast<size_t>(l) * plan.laneFrames * s.outputChannels;
         const float* first = ordered + l * run;
@@ -369,10 +374,8 @@ void storePiece(const Engine& e, WorkerScratch& scratch, float* out) {
             memcpy(frames, first, plan.laneFrames * sizeof(float));
             continue;
         }
-        // Written as one interleaving loop, which becomes vector code.
-        const bool inOrder = s.passes[0].outputChannel == 0;
-        const float* left = first + (inOrder ? 0 : passFloats);
-        const float* right = first + (inOrder ? passFloats : 0);
+        const float* left = first + leftRuns;
+        const float* right = first + rightRuns;
         for (uint32_t j = 0; j < plan.laneFrames; ++j) {
             frames[2 * j] = left[j];
             frames[2 * j + 1] = right[j];
@@ -563,12 +566,15 @@ void transposeInto(Engine& e, uint64_t column, uint32_t count, uint64_t panel, u
     const uint64_t sample = column * plan.laneFrames % plan.windowRing;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         float* first = floats(e.panels[c]) + panel * plan.panelFloats + at;
-        float* second = first + plan.ringPanels * plan.panelFloats;
         s.kernels->transpose(floats(e.window[c]) + sample, plan.laneFrames, plan.tileRows, count,
                              first, plan.panelStride);
-        for (uint32_t r = 0; panel < plan.mirrorPanels && r < plan.tileRows; ++r) {
+        if (panel >= plan.mirrorPanels) {
+            continue;
+        }
+        float* copy = first + plan.ringPanels * plan.panelFloats;
+        for (uint32_t r = 0; r < plan.tileRows; ++r) {
             const size_t row = static_cast<size_t>(r) * plan.panelStride;
-            std::copy(first + row, first + row + count, second + row);
+            std::copy(first + row, first + row + count, copy + row);
         }
     }
 }
