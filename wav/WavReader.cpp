@@ -160,20 +160,25 @@ WavReader* WavReader::open(const char* path, int* systemError) {
         return nullptr;
     }
     // The stream's own buffer is a page or so: a minute of audio would take over a thousand
-    // reads from the system. Asked for before any read, as it must be; without it the
-    // default stays.
-    setvbuf(file, nullptr, _IOFBF, kReadBufferBytes);
+    // reads from the system. Given before any read, as it must be. The buffer is ours: glibc
+    // takes no size without one, and keeps its page. Without it the default stays.
+    char* buffer = static_cast<char*>(malloc(kReadBufferBytes));
+    if (buffer != nullptr) {
+        setvbuf(file, buffer, _IOFBF, kReadBufferBytes);
+    }
+    const auto refuse = [&](int reason) -> WavReader* {
+        error = reason;
+        fclose(file);
+        free(buffer);
+        return nullptr;
+    };
     Header header{};
     if (readHeader(file, header) != wavFine) {
-        error = header.systemError;
-        fclose(file);
-        return nullptr;
+        return refuse(header.systemError);
     }
     auto* reader = new (std::nothrow) WavReader{};
     if (reader == nullptr) {
-        error = ENOMEM;
-        fclose(file);
-        return nullptr;
+        return refuse(ENOMEM);
     }
     const uint64_t bytesInFile =
         header.fileLength > header.dataOffset ? header.fileLength - header.dataOffset : 0;
@@ -183,6 +188,7 @@ WavReader* WavReader::open(const char* path, int* systemError) {
     const uint64_t dataBytes =
         toTheEnd ? std::min<uint64_t>(bytesInFile, kDataSizeToEndOfFile) : header.data.size;
     reader->file = file;
+    reader->streamBuffer = buffer;
     reader->sampleRate = header.sampleRate;
     reader->channels = header.channels;
     reader->bitsPerSample = header.bitsPerSample;
@@ -228,6 +234,7 @@ int WavReader::close(WavReader* reader) {
         if (reader->file != nullptr) {
             fclose(reader->file);
         }
+        free(reader->streamBuffer); // only once the stream that used it is closed
         delete reader;
     }
     return 1;
