@@ -20,6 +20,7 @@
 #include "bench/PeakLoop.h"
 #include "convolution/Convolve.h"
 #include "convolution/EnginePaths.h"
+#include "platform/Platform.h"
 #include "tests/support/LoadWav.h"
 
 namespace {
@@ -106,6 +107,7 @@ PeakRate peakRate(PeakLoop loop, unsigned threads) {
     const std::clock_t cpuStart = std::clock();
     for (unsigned t = 1; t < threads; ++t) {
         pool.emplace_back([&, t] { lanes[t] = loop(rounds, &sinks[t]); });
+        moveOffCallersProcessor(pool.back());
     }
     lanes[0] = loop(rounds, &sinks[0]);
     for (std::thread& thread : pool) {

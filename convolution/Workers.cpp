@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/Platform.h"
+
 unsigned runWorkers(unsigned count, WorkerTask task, void* context) {
     std::thread helpers[kMostWorkers - 1];
     const unsigned wanted = count < kMostWorkers ? count : kMostWorkers;
@@ -16,6 +18,7 @@ unsigned runWorkers(unsigned count, WorkerTask task, void* context) {
         } catch (const std::bad_alloc&) {
             break;
         }
+        moveOffCallersProcessor(helpers[started]);
         ++started;
     }
     task(context, 0);

@@ -10,7 +10,8 @@
 // What every worker runs once, with its index (0 = the caller).
 using WorkerTask = void (*)(void* context, unsigned worker);
 
-// Starts count - 1 helper threads running task(context, 1 ... count - 1), runs
+// Starts count - 1 helper threads running task(context, 1 ... count - 1), each moved off the
+// caller's processor as it starts (moveOffCallersProcessor, Platform.h), runs
 // task(context, 0) on the calling thread, and returns once every helper has returned: the
 // number of workers that ran, at least 1. A helper the system refuses to start means fewer
 // workers, so the task must finish the work with however many take part (the engine's take

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 // ---- Files whose offsets may pass 2^31 (long is 32 bits on Windows) ----
 
@@ -105,6 +106,13 @@ using WindowHandle = void*;
 
 // The worker's entry: its return value is the thread's exit code.
 using WorkerEntry = unsigned (*)(void* argument);
+
+// Moves a thread the caller has just started off the caller's processor, to another one
+// the thread may use, where there is one; it may run anywhere again afterwards. Linux can
+// leave a new thread queued behind the one that started it for several milliseconds, the
+// two taking turns on one processor while another idles, until it balances them. Nothing
+// is done where the system spreads new threads by itself (Windows) or cannot be told.
+void moveOffCallersProcessor(std::thread& thread);
 
 // Starts a thread on entry(argument); null when it cannot be started.
 ThreadHandle startWorkerThread(WorkerEntry entry, void* argument);

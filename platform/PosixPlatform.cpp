@@ -170,6 +170,29 @@ unsigned usableProcessorCount() {
     return processors > 0 ? processors : 1;
 }
 
+void moveOffCallersProcessor(std::thread& thread) {
+#if defined(__linux__)
+    const pthread_t handle = thread.native_handle();
+    const int here = sched_getcpu();
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (here < 0 || here >= CPU_SETSIZE ||
+        pthread_getaffinity_np(handle, sizeof allowed, &allowed) != 0 ||
+        !CPU_ISSET(here, &allowed)) {
+        return;
+    }
+    cpu_set_t others = allowed;
+    CPU_CLR(here, &others);
+    // A thread only queued moves as soon as its mask leaves out where it waits; given its
+    // whole mask back, it stays where it now is until the system has a reason to move it.
+    if (CPU_COUNT(&others) > 0 && pthread_setaffinity_np(handle, sizeof others, &others) == 0) {
+        pthread_setaffinity_np(handle, sizeof allowed, &allowed);
+    }
+#else
+    static_cast<void>(thread);
+#endif
+}
+
 namespace {
 
 // Empties a locked plain file, looking at its length again now that no other job can change

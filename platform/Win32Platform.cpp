@@ -287,6 +287,10 @@ const char kMessageWindowClass[] = "STATIC";
 
 } // namespace
 
+void moveOffCallersProcessor(std::thread&) {
+    // A thread made ready goes to an idle processor when the process has one.
+}
+
 ThreadHandle startWorkerThread(WorkerEntry entry, void* argument) {
     auto* start = new (std::nothrow) ThreadStart{entry, argument};
     if (start == nullptr) {

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 #include "convolution/Workers.h"
 
@@ -63,5 +68,57 @@ TEST(Workers, FinishAStreamOfTasksWhateverTheirNumber) {
         }
     }
 }
+
+#if defined(__linux__)
+// Each worker's processor mask, as it sees it once every helper has been started: the
+// caller runs its own share only then.
+struct Masks {
+    std::vector<cpu_set_t> seen;
+    std::atomic<bool> allStarted{false};
+    explicit Masks(unsigned workers) : seen(workers) {}
+};
+
+void recordMask(void* context, unsigned worker) {
+    auto* masks = static_cast<Masks*>(context);
+    if (worker == 0) {
+        masks->allStarted.store(true);
+    }
+    while (!masks->allStarted.load()) {
+        std::this_thread::yield();
+    }
+    CPU_ZERO(&masks->seen.at(worker));
+    sched_getaffinity(0, sizeof(cpu_set_t), &masks->seen.at(worker));
+}
+
+// Helpers are moved off the caller's processor as they start; a helper left on the narrower
+// mask used to move it could never be balanced again. With one processor allowed there is
+// nowhere to move to, and the mask stays that one.
+TEST(Workers, LeaveEveryHelperFreeToRunWhereverTheCallerMay) {
+    cpu_set_t whole;
+    CPU_ZERO(&whole);
+    ASSERT_EQ(sched_getaffinity(0, sizeof whole, &whole), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int c = 0; c < CPU_SETSIZE; ++c) {
+        if (CPU_ISSET(c, &whole)) {
+            CPU_SET(c, &one);
+            break;
+        }
+    }
+    for (const cpu_set_t* mask : {&whole, &one}) {
+        ASSERT_EQ(sched_setaffinity(0, sizeof(cpu_set_t), mask), 0);
+        for (unsigned workers : {2u, 3u, 8u}) {
+            Masks masks(workers);
+            ASSERT_EQ(runWorkers(workers, recordMask, &masks), workers);
+            for (unsigned w = 0; w < workers; ++w) {
+                EXPECT_TRUE(CPU_EQUAL(&masks.seen[w], mask))
+                    << "worker " << w << " of " << workers << ", caller allowed " << CPU_COUNT(mask)
+                    << " processors";
+            }
+        }
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof whole, &whole), 0);
+}
+#endif
 
 } // namespace
