@@ -55,13 +55,20 @@ namespace {
 constexpr unsigned kMostPieces = kPiecesPerWorker * kMostWorkers;
 constexpr size_t kAlignment = 64; // the widest vector, and a cache line
 
-// A zeroed buffer aligned to the widest vector, taken from malloc.
+// A buffer aligned to the widest vector, taken from malloc.
 struct AlignedBuffer {
     void* allocation; // what malloc returned; null when nothing is held
     void* data;       // the aligned start inside it
 };
 
-bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes) {
+// What a new buffer holds: zeros, or nothing yet because every item is written before it is
+// read. Zeroing touches every page at once, on the thread setting up while the others wait
+// (a page fault costs about two microseconds here); a buffer left as it comes is touched by
+// its first writer, often a worker, beside the others' work.
+enum class Contents { zeros, writtenFirst };
+
+bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes,
+                     Contents contents = Contents::zeros) {
     if (count > (SIZE_MAX - kAlignment) / itemBytes) {
         return false;
     }
@@ -72,8 +79,9 @@ bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes) {
     }
     const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.allocation);
     buffer.data = reinterpret_cast<void*>((address + kAlignment - 1) & ~uintptr_t{kAlignment - 1});
-    // Touching every page now, once, keeps page faults out of the timed loop.
-    memset(buffer.data, 0, bytes);
+    if (contents == Contents::zeros) {
+        memset(buffer.data, 0, bytes);
+    }
     return true;
 }
 
@@ -128,7 +136,7 @@ struct BlockFiles {
     WavWriter* writer;      // finished blocks go here
     JobProgress* progress;  // done is stored before frames go to the writer
     StopCheck stop;         // looked at once per block
-    AlignedBuffer read;     // a chunk's input frames as read, interleaved
+    AlignedBuffer read;     // a stereo chunk's input frames as read, interleaved
     bool writeFailed;       // the writer refused frames: nothing more is produced
     uint64_t framesRead;    // input frames read so far
     uint64_t framesWritten; // output frames handed to the writer so far
@@ -348,6 +356,12 @@ RowCopy stepRows(const Engine& e, uint64_t block, uint64_t pieceOffset, const Pi
                    plan.laneFrames + step.taps - 1};
 }
 
+// Whether a piece's sums are transposed straight into the block: with one output channel a
+// lane's run of sums is its frames, when the runs are S long.
+bool storesStraight(const Shape& s) {
+    return s.outputChannels == 1 && s.plan.tileRows == s.plan.laneFrames;
+}
+
 // Puts a finished piece's sums into its frames of the block, `out` on: lane l, sum j is frame
 // l x S + j, and pass p's sample is channel passes[p].outputChannel of it. The kernels'
 // transposition puts each lane's sums in a run of their own first, in whole lanes x lanes
@@ -357,6 +371,10 @@ void storePiece(const Engine& e, WorkerScratch& scratch, float* out) {
     const BlockPlan& plan = s.plan;
     const size_t run = plan.tileRows; // a lane's sums in `ordered`
     const size_t passFloats = run * s.lanes;
+    if (storesStraight(s)) {
+        s.kernels->transpose(floats(scratch.sums[0]), s.lanes, s.lanes, plan.tileRows, out, run);
+        return;
+    }
     float* ordered = floats(scratch.ordered);
     for (uint32_t p = 0; p < s.outputChannels; ++p) {
         s.kernels->transpose(floats(scratch.sums[p]), s.lanes, s.lanes, plan.tileRows,
@@ -494,15 +512,18 @@ void countNonZero(const float* values, uint32_t* counts, uint64_t count, uint32_
     }
 }
 
-// Puts `count` samples of one channel, from[k x stride] (stride 1 or 2), then `silent` zeros,
-// into the ring from position `at` on, and those of them before position `mirror` also into
-// the copy of the ring's start after its end; with `before`, counts the non-zero ones (from
-// *seen on) into it. The run does not wrap: at + count + silent <= windowRing.
+// Puts `count` samples of one channel, from[k x stride] (stride 1 or 2; with stride 1 they
+// may be in place already), then `silent` zeros, into the ring from position `at` on, and
+// those of them before position `mirror` also into the copy of the ring's start after its
+// end; with `before`, counts the non-zero ones (from *seen on) into it. The run does not
+// wrap: at + count + silent <= windowRing.
 void fillRing(float* ring, uint64_t windowRing, uint64_t mirror, uint64_t at, const float* from,
               uint32_t stride, uint64_t count, uint64_t silent, uint32_t* before, uint32_t& seen) {
     float* first = ring + at;
     if (stride == 1) {
-        memcpy(first, from, count * sizeof(float));
+        if (from != first) {
+            memcpy(first, from, count * sizeof(float));
+        }
     } else {
         // One channel of two: a stride the compiler knows makes this vector code.
         for (uint64_t k = 0; k < count; ++k) {
@@ -524,17 +545,19 @@ void fillRing(float* ring, uint64_t windowRing, uint64_t mirror, uint64_t at, co
 
 // Reads chunk `chunk` (input frames chunk x B ... + B - 1, or fewer where the input ends)
 // and puts it into the rings, one channel per ring, with silence after it up to a whole
-// block; what cannot be read is silence too.
+// block; what cannot be read is silence too. Mono frames are read straight into the ring;
+// stereo ones go through f.read to be split.
 void readChunk(Engine& e, uint64_t chunk) {
     const Shape& s = e.shape;
     const BlockPlan& plan = s.plan;
     BlockFiles& f = e.files;
     const uint64_t left = s.inputFrames - f.framesRead;
     const auto count = static_cast<uint32_t>(std::min<uint64_t>(left, plan.blockFrames));
-    if (count > 0) {
+    const bool direct = s.inputChannels == 1;
+    if (count > 0 && !direct) {
         WavReader::readNextFrames(f.input, floats(f.read), count);
-        f.framesRead += count;
     }
+    f.framesRead += count;
     const uint64_t ring = plan.windowRing;
     const uint64_t start = (s.impulseFrames + blockStart(e, chunk)) % ring;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
@@ -546,9 +569,13 @@ void readChunk(Engine& e, uint64_t chunk) {
         for (uint64_t at = start; done < plan.blockFrames; at = 0) {
             const uint64_t run = std::min(plan.blockFrames - done, ring - at);
             const uint64_t read = done < count ? std::min<uint64_t>(count - done, run) : 0;
+            float* into = floats(e.window[c]) + at;
+            if (direct && read > 0) {
+                WavReader::readNextFrames(f.input, into, static_cast<uint32_t>(read));
+            }
             fillRing(floats(e.window[c]), ring, plan.windowMirror, at,
-                     floats(f.read) + done * s.inputChannels + c, s.inputChannels, read, run - read,
-                     before, seen);
+                     direct ? into : floats(f.read) + done * s.inputChannels + c, s.inputChannels,
+                     read, run - read, before, seen);
             if (before != nullptr && at + run == ring) {
                 before[0] = seen;
             }
@@ -733,12 +760,15 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
             return false;
         }
     }
-    if (!allocateAligned(e.files.read, plan.blockFrames * s.inputChannels, sizeof(float)) ||
-        !allocateAligned(e.rowFrom, plan.rowOffsets, sizeof(uint32_t))) {
+    if ((s.inputChannels == 2 && !allocateAligned(e.files.read, plan.blockFrames * 2, sizeof(float),
+                                                  Contents::writtenFirst)) ||
+        !allocateAligned(e.rowFrom, plan.rowOffsets, sizeof(uint32_t), Contents::writtenFirst)) {
         return false;
     }
+    // A block's pieces write all of it before it is written out.
     for (AlignedBuffer& b : e.outputBlocks) {
-        if (!allocateAligned(b, plan.blockFrames * s.outputChannels, sizeof(float))) {
+        if (!allocateAligned(b, plan.blockFrames * s.outputChannels, sizeof(float),
+                             Contents::writtenFirst)) {
             return false;
         }
     }
@@ -758,10 +788,11 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     }
     for (unsigned w = 0; w < e.workers; ++w) {
         WorkerScratch& scratch = e.scratch[w];
+        // Rows are copied in before the kernels read them.
         if (!allocateAligned(scratch.rows[0], static_cast<uint64_t>(plan.rowCount) * s.lanes,
-                             sizeof(float)) ||
+                             sizeof(float), Contents::writtenFirst) ||
             !allocateAligned(scratch.rows[1], static_cast<uint64_t>(plan.rowCount) * s.lanes,
-                             sizeof(float))) {
+                             sizeof(float), Contents::writtenFirst)) {
             return false;
         }
         const uint64_t passFloats = static_cast<uint64_t>(plan.tileRows) * s.lanes;
@@ -770,7 +801,8 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
                 return false;
             }
         }
-        if (!allocateAligned(scratch.ordered, passFloats * s.outputChannels, sizeof(float))) {
+        if (!storesStraight(s) && !allocateAligned(scratch.ordered, passFloats * s.outputChannels,
+                                                   sizeof(float), Contents::writtenFirst)) {
             return false;
         }
     }
@@ -778,8 +810,10 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     const float* right = reversedImpulse;
     if (impulseChannels == 2) {
         // Each kernel walks one impulse channel with unit stride.
-        if (!allocateAligned(e.splitTaps[0], s.impulseFrames, sizeof(float)) ||
-            !allocateAligned(e.splitTaps[1], s.impulseFrames, sizeof(float))) {
+        if (!allocateAligned(e.splitTaps[0], s.impulseFrames, sizeof(float),
+                             Contents::writtenFirst) ||
+            !allocateAligned(e.splitTaps[1], s.impulseFrames, sizeof(float),
+                             Contents::writtenFirst)) {
             return false;
         }
         for (uint32_t i = 0; i < s.impulseFrames; ++i) {
