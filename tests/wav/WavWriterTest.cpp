@@ -119,23 +119,26 @@ TEST(WavWriter, SizeFieldsFollowTheWritingAndTheFinishedFileIsTheSame) {
     ASSERT_NE(writer, nullptr);
     ASSERT_EQ(WavWriter::writeFrames(writer, samples.data(), kBlock + kBlock / 2), 1);
     // One block reached the file, the rest waits: the first block sets the sizes at once, so
-    // a job killed in its first second leaves a file a reader takes.
+    // a job killed in its first second leaves a file a reader takes. It is shorter by the
+    // header, so that the file's later writes start on 64 KiB boundaries.
+    constexpr uint32_t kFirst = kFirstBlockSamples;
     Bytes file = readFileBytes(path);
-    ASSERT_EQ(file.size(), 44u + 2 * kBlock);
-    EXPECT_EQ(fieldLe32(file, 4), 36u + 2 * kBlock);
-    EXPECT_EQ(fieldLe32(file, 40), 2 * kBlock);
+    ASSERT_EQ(file.size(), 65536u);
+    ASSERT_EQ(file.size(), 44u + 2 * kFirst);
+    EXPECT_EQ(fieldLe32(file, 4), 36u + 2 * kFirst);
+    EXPECT_EQ(fieldLe32(file, 40), 2 * kFirst);
     // The second block, within the second, leaves them as they were.
     ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + kBlock + kBlock / 2, kBlock / 2), 1);
     file = readFileBytes(path);
-    ASSERT_EQ(file.size(), 44u + 4 * kBlock);
-    EXPECT_EQ(fieldLe32(file, 40), 2 * kBlock);
+    ASSERT_EQ(file.size(), 44u + 2 * (kFirst + kBlock));
+    EXPECT_EQ(fieldLe32(file, 40), 2 * kFirst);
     // Once a second has passed, the next block to reach the file brings both sizes up to date.
     writer->headerUpdatedMs -= kHeaderUpdateMs;
     ASSERT_EQ(WavWriter::writeFrames(writer, samples.data() + 2 * kBlock, kBlock), 1);
     file = readFileBytes(path);
-    ASSERT_EQ(file.size(), 44u + 6 * kBlock);
-    EXPECT_EQ(fieldLe32(file, 4), 36u + 6 * kBlock);
-    EXPECT_EQ(fieldLe32(file, 40), 6 * kBlock);
+    ASSERT_EQ(file.size(), 44u + 2 * (kFirst + 2 * kBlock));
+    EXPECT_EQ(fieldLe32(file, 4), 36u + 2 * (kFirst + 2 * kBlock));
+    EXPECT_EQ(fieldLe32(file, 40), 2 * (kFirst + 2 * kBlock));
     // Writing went on at the end, not over the header or the samples.
     ASSERT_EQ(WavWriter::finish(writer), 1);
     std::vector<int16_t> expected(samples.size());
