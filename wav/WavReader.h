@@ -56,7 +56,8 @@ struct WavReader {
                             // the file's length at open. Frames beyond it read as silence; a
                             // bulk read may still find the left sample of one cut stereo frame.
     uint64_t dataOffset;    // file offset of the first sample byte
-    char* streamBuffer;     // the stream's buffer (malloc), or null for the system's own
+    char* streamBuffer;     // what malloc gave for the stream's buffer, or null when the stream
+                            // keeps the system's own
 
     // The reader, positioned at frame 0, or null when the file cannot be opened or is not
     // 16-bit PCM with 1 or 2 channels. After a failure *systemError (when given) holds the
