@@ -8,6 +8,7 @@
 
 #include "tests/convolution/EngineVariants.h"
 #include "tests/support/EngineHarness.h"
+#include "wav/WavWriter.h"
 
 namespace {
 
@@ -172,10 +173,12 @@ TEST(FastEngineOutput, StopsProducingWhenTheFileRefusesWrites) {
         GTEST_SKIP() << "no /dev/full here";
     }
     setvbuf(full, nullptr, _IONBF, 0);
-    const auto input = noise(2 * 20000, 5);
+    // Long enough for the writer's buffer to fill well before the end.
+    constexpr uint32_t kFrames = kWriteBlockSamples;
+    const auto input = noise(2 * kFrames, 5);
     const auto impulse = quietImpulse(100, 6);
     for (unsigned threads = 1; threads <= 3; ++threads) {
-        Watcher watcher{nullptr, 20100, 0, 0, 0, 0};
+        Watcher watcher{nullptr, kFrames + 100, 0, 0, 0, 0};
         EngineCall redirected = [&](const Impulse& h, const EngineIo& io) {
             FILE* own = io.output->file;
             io.output->file = full;
