@@ -75,6 +75,14 @@ bool sizeFieldsDue(const WavWriter* writer) {
             monotonicMilliseconds() - writer->headerUpdatedMs >= kHeaderUpdateMs);
 }
 
+// Samples the pending block is written at: kFirstBlockSamples while nothing has gone to the
+// file yet (every frame accepted is still pending), then kWriteBlockSamples.
+uint32_t blockLimit(const WavWriter* writer) {
+    const bool nothingWritten =
+        uint64_t{writer->framesWritten} * writer->channels == writer->pendingSamples;
+    return nothingWritten ? kFirstBlockSamples : kWriteBlockSamples;
+}
+
 // Writes the pending block. On a short write only the frames that reached the file whole
 // stay counted, so the header never claims samples the file does not hold.
 int flushBlock(WavWriter* writer) {
@@ -82,7 +90,6 @@ int flushBlock(WavWriter* writer) {
         return 0;
     }
     const size_t bytes = static_cast<size_t>(writer->pendingSamples) * 2;
-    writer->blockSamples = kWriteBlockSamples;
     errno = 0;
     const size_t written = fwrite(writer->block, 1, bytes, writer->file);
     const int writeError = errno;
@@ -135,7 +142,6 @@ WavWriter* WavWriter::open(const WavTarget& target, int* systemError) {
     setvbuf(writer->file, nullptr, _IONBF, 0);
     writer->sampleRate = target.sampleRate;
     writer->channels = target.channels;
-    writer->blockSamples = kFirstBlockSamples;
     // At least one frame promised, so 0 keeps meaning "sizes kept up to date".
     writer->framesPromised =
         streamCanSeek(writer->file) ? 0 : (target.frames > 0 ? target.frames : 1);
@@ -168,7 +174,8 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
     // because its size is a multiple of the channel count.
     uint64_t samples = static_cast<uint64_t>(frames) * writer->channels;
     while (samples > 0) {
-        const uint32_t room = writer->blockSamples - writer->pendingSamples;
+        const uint32_t limit = blockLimit(writer);
+        const uint32_t room = limit - writer->pendingSamples;
         const uint32_t take = samples < room ? static_cast<uint32_t>(samples) : room;
         writer->saturatedSamples += encodeSamples(src, writer->block + 2 * writer->pendingSamples,
                                                   take, writer->saturationPeak);
@@ -176,7 +183,7 @@ int WavWriter::writeFrames(WavWriter* writer, const float* src, uint32_t frames)
         writer->framesWritten += take / writer->channels;
         src += take;
         samples -= take;
-        if (writer->pendingSamples == writer->blockSamples && !flushBlock(writer)) {
+        if (writer->pendingSamples == limit && !flushBlock(writer)) {
             return 0;
         }
     }

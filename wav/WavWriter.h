@@ -46,8 +46,6 @@ struct WavWriter {
     uint32_t framesPromised;   // for a stream that cannot seek: the frames its header counts
                                // from the start; 0 for a file whose header is kept up to date
     uint32_t pendingSamples;   // samples converted into `block` and not yet written
-    uint32_t blockSamples;     // samples `block` is written at: kFirstBlockSamples, then
-                               // kWriteBlockSamples
     int failed;                // 1 once the file refused bytes; nothing more is written
     int systemError;           // the system's reason for the first refusal (an errno value)
     int ownsFile;              // 1 when finish closes the file (0 for standard output)
