@@ -2,8 +2,8 @@
 # runs or reads is installed: the programs, the manual page and the texts; never the tests,
 # the benchmarks or the demo's data maker.
 #
-#   Linux and the like:  bin/convoluzione-cli, share/man/man1/convoluzione-cli.1,
-#                        share/doc/convoluzione/{README.md,LICENSE,CHANGELOG.md};
+#   Linux and the like:  bin/convoluzione-cli, share/man/man1/convoluzione-cli.1.gz,
+#                        share/doc/convoluzione/{README.md,LICENSE,CHANGELOG.md,copyright};
 #                        packages: a .deb and a .tar.gz.
 #   Windows:             one folder holding convoluzione.exe, convoluzione-cli.exe,
 #                        README.txt and LICENSE.txt; package: a .zip of that folder.
@@ -16,9 +16,38 @@ if(WIN32)
   install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 else()
   install(TARGETS convoluzione-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES docs/convoluzione-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Manual pages are kept compressed, as every distribution ships them and man reads them;
+  # -n leaves out the name and time, so the same page always gives the same bytes.
+  set(manualPage ${PROJECT_BINARY_DIR}/convoluzione-cli.1.gz)
+  add_custom_command(
+    OUTPUT ${manualPage}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/convoluzione-cli.1
+            ${PROJECT_BINARY_DIR}/convoluzione-cli.1
+    COMMAND gzip -9 -n -f ${PROJECT_BINARY_DIR}/convoluzione-cli.1
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/convoluzione-cli.1
+    VERBATIM)
+  add_custom_target(convoluzione-manual-page ALL DEPENDS ${manualPage})
+  install(FILES ${manualPage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The licence as Debian's tools read it (a `copyright` file in the package's doc folder,
+  # machine-readable), made from LICENSE so that the two cannot differ.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licenseText)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" ignored "${licenseText}")
+  set(copyrightHolders "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "^MIT License\n+Copyright[^\n]*\n+" "" licenseTerms "${licenseText}")
+  string(STRIP "${licenseTerms}" licenseTerms)
+  string(REGEX REPLACE "\n\n+" "\n.\n" licenseTerms "${licenseTerms}")
+  string(REPLACE "\n" "\n " licenseTerms "${licenseTerms}")
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/copyright
+       CONTENT "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: convoluzione
+
+Files: *
+Copyright: ${copyrightHolders}
+License: Expat
+ ${licenseTerms}
+")
   # Named after the package, not the project, as Debian and most distributions do.
-  install(FILES README.md LICENSE CHANGELOG.md
+  install(FILES README.md LICENSE CHANGELOG.md ${PROJECT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/convoluzione)
 endif()
 

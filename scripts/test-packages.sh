@@ -47,7 +47,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "no dependencies from dpkg-
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' ')
 expected="./usr/bin/convoluzione-cli ./usr/share/doc/convoluzione/CHANGELOG.md \
 ./usr/share/doc/convoluzione/LICENSE ./usr/share/doc/convoluzione/README.md \
-./usr/share/man/man1/convoluzione-cli.1 "
+./usr/share/doc/convoluzione/copyright ./usr/share/man/man1/convoluzione-cli.1.gz "
 [ "$files" = "$expected" ] || fail "the .deb holds: $files"
 
 # Unpacked as dpkg would, the program runs on the demo data and writes the built bytes.
@@ -63,7 +63,10 @@ build/convoluzione-cli "$scratch/demo/chitarra-stereo.wav" "$scratch/demo/stanza
     "$scratch/demo/from-build.wav"
 cmp "$scratch/demo/from-deb.wav" "$scratch/demo/from-build.wav" ||
     fail "the .deb's program writes other bytes"
-cmp "$scratch/deb/usr/share/man/man1/convoluzione-cli.1" "$page" || fail "another manual page"
+gzip -dc "$scratch/deb/usr/share/man/man1/convoluzione-cli.1.gz" | cmp - "$page" ||
+    fail "another manual page"
+grep -q '^License: Expat' "$scratch/deb/usr/share/doc/convoluzione/copyright" ||
+    fail "no licence in the copyright file"
 echo "the .deb's program wrote the same bytes as the built one"
 
 # The .tar.gz: the same files under one top folder, bin/ and share/.
@@ -71,7 +74,7 @@ mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
 top=$(ls "$scratch/tgz")
 "$scratch/tgz/$top/bin/convoluzione-cli" --version >/dev/null || fail "the .tar.gz's program"
-[ -f "$scratch/tgz/$top/share/man/man1/convoluzione-cli.1" ] || fail "no manual page in $tgz"
+[ -f "$scratch/tgz/$top/share/man/man1/convoluzione-cli.1.gz" ] || fail "no manual page in $tgz"
 
 step "Windows package (build-windows/packages/)"
 cmake --preset windows >/dev/null

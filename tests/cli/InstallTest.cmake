@@ -24,7 +24,7 @@ file(GLOB_RECURSE installed RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT installed)
 set(expected bin/convoluzione-cli share/doc/convoluzione/CHANGELOG.md
              share/doc/convoluzione/LICENSE share/doc/convoluzione/README.md
-             share/man/man1/convoluzione-cli.1)
+             share/doc/convoluzione/copyright share/man/man1/convoluzione-cli.1.gz)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed:\n  ${installed}\nexpected:\n  ${expected}")
 endif()
