@@ -30,6 +30,7 @@ else()
   install(FILES ${manualPage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The licence as Debian's tools read it (a `copyright` file in the package's doc folder,
   # machine-readable), made from LICENSE so that the two cannot differ.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE licenseText)
   string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" ignored "${licenseText}")
   set(copyrightHolders "${CMAKE_MATCH_1}")
