@@ -7,16 +7,22 @@
 #   - 60 s x 0.1 s (the cabinet case), mono and stereo: each run between two runs of the
 #     peak loop on all cores, and the share of that peak the whole command reaches on the
 #     terms that meet real input (M x N per output channel), median of the rounds.
+# On a virtual machine the host can take the processors away for a while (other guests):
+# that time, "steal" in /proc/stat, slows whatever runs then. Each round counts the hundredths
+# of a second stolen from it (the cabinet rounds' from the first peak loop to the last), and
+# the cabinet lines give the share also over the rounds with none stolen, the ones run on a
+# quiet machine.
 # With --wait-for-quiet it first waits until five runs of the peak loop in a row agree
-# within 2 % (other guests on a shared host move the peak by up to half), and runs the
-# cabinet rounds, the ones that the host's noise moves most, first.
+# within 2 % with nothing stolen meanwhile (other guests move the peak by up to half), and
+# runs the cabinet rounds, the ones that the host's noise moves most, first.
 # Prints one line per workload: each build's median (and share), and first / last build.
 #
 # Usage: bench/paired-run.sh [--wait-for-quiet] [--build DIR] [--raw FILE] CLI_BEFORE ... CLI_NOW
 #   CLI_*: convoluzione-cli programs of the builds to compare (copied out of their build
 #   folders); DIR (default: build) holds convoluzione-bench and convoluzione-bench-data;
 #   FILE receives every run: workload, build index, microseconds, the peak rates before
-#   and after (0 when not measured) and the output channels counted for the share.
+#   and after (0 when not measured), the output channels counted for the share, and the
+#   hundredths of a second stolen.
 set -euo pipefail
 
 quiet=0
@@ -53,13 +59,18 @@ trap 'rm -rf "$work"' EXIT
 "$data" "$work/busy60s.wav" 60 "$work/cab01s.wav" 0.1
 
 peak() { "$bench" --peak; }
+# Time the host has taken from all processors so far, in hundredths of a second (0 where
+# the system does not say).
+stolen() { awk '/^cpu / { print $9 + 0; found = 1; exit } END { if (!found) print 0 }' /proc/stat 2>/dev/null || echo 0; }
 waitForQuiet() {
-  local rates
+  local rates from
   while :; do
+    from=$(stolen)
     rates=$(for _ in 1 2 3 4 5; do peak; done | tr '\n' ' ')
-    if awk '{ lo = hi = $1; for (i = 2; i <= NF; ++i) { if ($i < lo) lo = $i; if ($i > hi) hi = $i }
+    if (($(stolen) == from)) &&
+      awk '{ lo = hi = $1; for (i = 2; i <= NF; ++i) { if ($i < lo) lo = $i; if ($i > hi) hi = $i }
               exit !((hi - lo) / hi < 0.02) }' <<<"$rates"; then
-      echo "quiet: peak loop $rates"
+      echo "quiet: peak loop $rates, nothing stolen"
       return
     fi
     sleep 15
@@ -71,14 +82,15 @@ runWorkload() {
   local name=$1 rounds=$2 input=$3 impulse=$4 channels=$5 count=${#clis[@]}
   for ((round = 0; round < rounds; ++round)); do
     for ((k = 0; k < count; ++k)); do
-      local b=$(((k + round) % count)) before=0 after=0 start end
+      local b=$(((k + round) % count)) before=0 after=0 start end from
       rm -f "$work/out$b.wav"
+      from=$(stolen)
       ((channels == 0)) || before=$(peak)
       start=${EPOCHREALTIME/[^0-9]/}
       "${clis[b]}" "$work/$input" "$work/$impulse" "$work/out$b.wav" >/dev/null 2>&1
       end=${EPOCHREALTIME/[^0-9]/}
       ((channels == 0)) || after=$(peak)
-      echo "$name $b $((end - start)) $before $after $channels" >>"$work/times"
+      echo "$name $b $((end - start)) $before $after $channels $(($(stolen) - from))" >>"$work/times"
     done
     for ((b = 1; b < count; ++b)); do
       cmp -s "$work/out0.wav" "$work/out$b.wav" || { echo "$name: outputs differ" >&2; exit 1; }
@@ -106,24 +118,32 @@ awk -v count=${#clis[@]} '
     return list[int((n + 1) / 2)]
   }
   {
-    name = $1; for (i = 2; i <= NF - 5; ++i) name = name " " $i
-    b = $(NF - 4); us = $(NF - 3); channels = $NF
+    name = $1; for (i = 2; i <= NF - 6; ++i) name = name " " $i
+    b = $(NF - 5); us = $(NF - 4); channels = $(NF - 1)
     if (!(name in seen)) { seen[name] = 1; order[++names] = name }
     n = ++runs[name, b]; ms[name, b, n] = us / 1000
     if (channels > 0) {
       shared[name] = 1
-      share[name, b, n] = 2880000 * 4800 * channels / (us / 1e6) / (($(NF - 2) + $(NF - 1)) / 2)
+      share[name, b, n] = 2880000 * 4800 * channels / (us / 1e6) / (($(NF - 3) + $(NF - 2)) / 2)
+      if ($NF == 0) calm[name, b, ++calmRuns[name, b]] = share[name, b, n]
     }
   }
   END {
     for (w = 1; w <= names; ++w) {
-      name = order[w]; line = sprintf("%-28s", name)
+      name = order[w]; line = sprintf("%-28s", name); quiet = ""
       for (b = 0; b < count; ++b) {
         n = runs[name, b]
         for (i = 1; i <= n; ++i) { m[i] = ms[name, b, i]; s[i] = share[name, b, i] }
         med[b] = median(m, n); line = line sprintf("  %8.1f ms", med[b])
-        if (name in shared) line = line sprintf(" (%.1f %%)", 100 * median(s, n))
+        if (name in shared) {
+          line = line sprintf(" (%.1f %%)", 100 * median(s, n))
+          q = calmRuns[name, b] + 0
+          for (i = 1; i <= q; ++i) c[i] = calm[name, b, i]
+          quiet = quiet sprintf("  %11s", q " quiet")
+          quiet = quiet (q > 0 ? sprintf(" (%.1f %%)", 100 * median(c, q)) : " (-)     ")
+        }
       }
       printf "%s  first / last %.2f\n", line, med[0] / med[count - 1]
+      if (quiet != "") printf "%-28s%s\n", "  of them, none stolen", quiet
     }
   }' "$work/times"
