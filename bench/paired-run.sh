@@ -10,8 +10,8 @@
 # On a virtual machine the host can take the processors away for a while (other guests):
 # that time, "steal" in /proc/stat, slows whatever runs then. Each round counts the hundredths
 # of a second stolen from it (the cabinet rounds' from the first peak loop to the last), and
-# the cabinet lines give the share also over the rounds with none stolen, the ones run on a
-# quiet machine.
+# the cabinet lines give the share also over the rounds with none stolen. (Other guests
+# can still slow a round without taking the processor: sharing a core's caches.)
 # With --wait-for-quiet it first waits until five runs of the peak loop in a row agree
 # within 2 % with nothing stolen meanwhile (other guests move the peak by up to half), and
 # runs the cabinet rounds, the ones that the host's noise moves most, first.
@@ -61,7 +61,10 @@ trap 'rm -rf "$work"' EXIT
 peak() { "$bench" --peak; }
 # Time the host has taken from all processors so far, in hundredths of a second (0 where
 # the system does not say).
-stolen() { awk '/^cpu / { print $9 + 0; found = 1; exit } END { if (!found) print 0 }' /proc/stat 2>/dev/null || echo 0; }
+stolen() {
+  awk '/^cpu / { print $9 + 0; found = 1; exit } END { if (!found) print 0 }' /proc/stat \
+    2>/dev/null || echo 0
+}
 waitForQuiet() {
   local rates from
   while :; do
@@ -130,7 +133,7 @@ awk -v count=${#clis[@]} '
   }
   END {
     for (w = 1; w <= names; ++w) {
-      name = order[w]; line = sprintf("%-28s", name); quiet = ""
+      name = order[w]; line = sprintf("%-28s", name); calmLine = ""
       for (b = 0; b < count; ++b) {
         n = runs[name, b]
         for (i = 1; i <= n; ++i) { m[i] = ms[name, b, i]; s[i] = share[name, b, i] }
@@ -139,11 +142,11 @@ awk -v count=${#clis[@]} '
           line = line sprintf(" (%.1f %%)", 100 * median(s, n))
           q = calmRuns[name, b] + 0
           for (i = 1; i <= q; ++i) c[i] = calm[name, b, i]
-          quiet = quiet sprintf("  %11s", q " quiet")
-          quiet = quiet (q > 0 ? sprintf(" (%.1f %%)", 100 * median(c, q)) : " (-)     ")
+          calmLine = calmLine sprintf("  %11s", q " quiet")
+          calmLine = calmLine (q > 0 ? sprintf(" (%.1f %%)", 100 * median(c, q)) : " (-)     ")
         }
       }
       printf "%s  first / last %.2f\n", line, med[0] / med[count - 1]
-      if (quiet != "") printf "%-28s%s\n", "  of them, none stolen", quiet
+      if (calmLine != "") printf "%-28s%s\n", "  of them, none stolen", calmLine
     }
   }' "$work/times"
