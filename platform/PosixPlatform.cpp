@@ -286,16 +286,46 @@ FILE* createTemporaryFile(char* path, size_t capacity, int* error) {
     return file;
 }
 
+namespace {
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+sigset_t interruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : kInterrupts) {
+        sigaddset(&set, signalNumber);
+    }
+    return set;
+}
+
+} // namespace
+
 int readStandardInput(void* buffer, size_t capacity, size_t* got, uint32_t waitMs, int* error) {
-    // Waiting in poll, not in read: an interrupt must be seen while no byte comes, and with
-    // restarted system calls a blocked read would not return for it.
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    const int ready = poll(&input, 1, static_cast<int>(waitMs));
-    if (ready == 0 || (ready < 0 && errno == EINTR)) {
+    // Interrupts are let in only while ppoll waits, and they end its wait. One that came
+    // since the caller last looked is seen below, or held by the kernel until ppoll opens
+    // for it: none slips in between a look and the wait. Every one thus lands inside the
+    // wait, which also matters under ThreadSanitizer: it defers a signal that lands
+    // elsewhere to a later call of its own choosing, and under load it sometimes never ran
+    // the handler for one that landed between two waits of a plain poll. Waiting in ppoll,
+    // not in read: with restarted system calls a blocked read would not return for it.
+    const sigset_t interrupts = interruptSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+    int ready = 0;
+    if (interruptReceived() == 0) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const timespec wait{static_cast<time_t>(waitMs / 1000),
+                            static_cast<long>(waitMs % 1000) * 1000000};
+        ready = ppoll(&input, 1, &wait, &previous);
+    }
+    const int pollError = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (ready == 0 || (ready < 0 && pollError == EINTR)) {
         return 2;
     }
     if (ready < 0) {
-        *error = errno;
+        *error = pollError;
         return 0;
     }
     const ssize_t count = read(STDIN_FILENO, buffer, capacity);
@@ -331,8 +361,6 @@ int fileOpenProblem(const char* path) {
 
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
 // Written by the signal handler, on whichever thread the signal lands: it must be lock-free.
 std::atomic<int> firstInterrupt{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
@@ -340,13 +368,10 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-f
 void setAction(int signalNumber, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
     // While one interrupt is being recorded the others wait, so of two that come together
     // exactly one is the first. Interrupted system calls resume: a read or a write of the
     // job must not fail because the handler ran on its thread.
-    for (int other : kInterrupts) {
-        sigaddset(&action.sa_mask, other);
-    }
+    action.sa_mask = interruptSet();
     action.sa_flags = SA_RESTART;
     sigaction(signalNumber, &action, nullptr);
 }
@@ -440,12 +465,8 @@ ThreadHandle startWorkerThread(WorkerEntry entry, void* argument) {
     // Interrupts are for the thread that starts the job: the worker, and the threads it
     // starts in turn, are born with them blocked. So the front end sees every one, and none
     // cuts short a call of the job's that waits (opening a FIFO nobody has opened yet).
-    sigset_t interrupts;
+    const sigset_t interrupts = interruptSet();
     sigset_t previous;
-    sigemptyset(&interrupts);
-    for (int signalNumber : kInterrupts) {
-        sigaddset(&interrupts, signalNumber);
-    }
     pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
     struct RestoreMask {
         const sigset_t& mask;
