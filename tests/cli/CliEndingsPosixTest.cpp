@@ -134,6 +134,9 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
     const Bytes inputBefore = readFileBytes(job.input);
     const Bytes impulseBefore = readFileBytes(job.impulse);
     for (const Ending& ending : endings) {
+        if (ending.signalNumber != 0 && !kEverySignalReachesTheProgram) {
+            continue;
+        }
         SCOPED_TRACE(ending.what);
         std::filesystem::remove(output);
         ProcessLimits limits;
@@ -198,6 +201,9 @@ TEST(CliEndings, EveryEndingLeavesAValidStartOfTheOutput) {
 // one request to stop, which it cannot see; the fourth ends the program at once, as if none
 // were caught.
 TEST(CliEndings, AStuckJobEndsAtOnceOnAFourthSignal) {
+    if (!kEverySignalReachesTheProgram) {
+        GTEST_SKIP() << kSignalsUnderTheSanitizer;
+    }
     ScratchDir dir;
     const std::string fifo = dir.file("pipe.wav");
     const std::string input = dir.file("in.wav");
@@ -265,6 +271,9 @@ TEST(CliEndings, AStreamCutShortIsSaidAndEndsAsWithAFile) {
              "\nconvoluzione-cli: motivo: il programma che legge l'output ha chiuso la pipe\n"},
     };
     for (const auto& row : rows) {
+        if (!row.readerLeaves && !kEverySignalReachesTheProgram) {
+            continue;
+        }
         SCOPED_TRACE(row.what);
         CliProcess cli = startCli(job.dir, {job.input, job.impulse, fifo});
         const int reader = open(fifo.c_str(), O_RDONLY);
@@ -308,6 +317,9 @@ TEST(CliEndings, ACopyOfStandardInputIsRemovedHoweverTheProgramEnds) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const Bytes someInput = readFileBytes(job.impulse);
     for (const int signals : {1, kInterruptsToEndAtOnce}) {
+        if (!kEverySignalReachesTheProgram) {
+            break;
+        }
         SCOPED_TRACE(std::to_string(signals) + " signals while standard input is copied");
         CliProcess cli = startCli(job.dir, {"-", job.impulse, output}, ProcessLimits{}, fifo);
         const int writer = open(fifo.c_str(), O_WRONLY);
@@ -336,6 +348,9 @@ TEST(CliEndings, ACopyOfStandardInputIsRemovedHoweverTheProgramEnds) {
 // nothing, while the first goes on; a file held locked by another program likewise; but
 // not a device, which many programs write at once.
 TEST(CliEndings, ASecondProgramWritingTheSameOutputChangesNothing) {
+    if (!kEverySignalReachesTheProgram) {
+        GTEST_SKIP() << kSignalsUnderTheSanitizer;
+    }
     const LongJob& job = longJob();
     const std::string output = job.dir.file("shared.wav");
     const std::string small = job.dir.file("small.wav");
