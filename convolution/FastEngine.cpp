@@ -146,7 +146,7 @@ struct Engine {
     Shape shape;                // fixed for the call
     unsigned workers;           // threads asked to compute, the caller included
     uint64_t blocks;            // blocks worth computing: ceil((M + N) / B)
-    AlignedBuffer rowFrom;      // plan.rowOffsets offsets: the row of window sample x
+    AlignedBuffer rowFrom;      // plan.rowOffsets + kCopyAhead offsets: the row of window sample x
     AlignedBuffer splitTaps[2]; // a stereo impulse's channels, each made contiguous
     AlignedBuffer window[2];    // per input channel: the ring of u (BlockPlan.h)
     // Per input channel, with skipSilence: a ring (windowRing entries, indexed like the
@@ -762,7 +762,8 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     }
     if ((s.inputChannels == 2 && !allocateAligned(e.files.read, plan.blockFrames * 2, sizeof(float),
                                                   Contents::writtenFirst)) ||
-        !allocateAligned(e.rowFrom, plan.rowOffsets, sizeof(uint32_t), Contents::writtenFirst)) {
+        !allocateAligned(e.rowFrom, plan.rowOffsets + kCopyAhead, sizeof(uint32_t),
+                         Contents::writtenFirst)) {
         return false;
     }
     // A block's pieces write all of it before it is written out.
@@ -773,7 +774,7 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
         }
     }
     auto* rowFrom = static_cast<uint32_t*>(e.rowFrom.data);
-    for (uint32_t x = 0; x < plan.rowOffsets; ++x) {
+    for (uint32_t x = 0; x < plan.rowOffsets + kCopyAhead; ++x) {
         // Sample x from a panel's start: row x mod S, column x div S.
         const uint64_t column = x / plan.laneFrames;
         rowFrom[x] = static_cast<uint32_t>(column / plan.panelColumns * plan.panelFloats +

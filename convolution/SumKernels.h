@@ -22,7 +22,10 @@
 #include <cstdint>
 
 // Rows still to be copied out of a transposed tile: row r goes from tile + from[r] to
-// rows + r * lanes (aligned), for r = next ... end - 1.
+// rows + r * lanes (aligned), for r = next ... end - 1. from[] goes on for kCopyAhead more
+// entries: each copy asks for the lines of the row that many on (any value there will do,
+// asking for a line never faults).
+constexpr uint32_t kCopyAhead = 48;
 struct RowCopy {
     const float* tile;    // the transposed window
     const uint32_t* from; // where each row starts in the tile

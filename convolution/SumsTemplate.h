@@ -40,8 +40,17 @@ template <typename V> struct RowCopier {
           rows(copy.rows + static_cast<size_t>(copy.next) * V::kLanes), left(copy.end - copy.next) {
     }
 
-    // Row k after the next one: one unaligned load, one aligned store.
+    // Row k after the next one: one unaligned load, one aligned store. A row starts anywhere
+    // in a cache line, so most of these loads cross a 32-byte boundary, and such a load that
+    // misses the first-level cache is slow (on Zen 4 a copying step cost 2.2 to 2.4 plain
+    // steps, against 1.3 to 1.4 with the same loads moved to 32-byte boundaries). The tile's
+    // lines are seldom there, since the rows the kernels sum stream through it, so each copy
+    // first asks for both ends of the row kCopyAhead rows on: at three copies per 36
+    // multiply-adds that is some 300 cycles ahead. A copying step then cost 1.45 to 1.9.
     void copy(uint32_t k) const {
+        const float* ahead = tile + from[k + kCopyAhead];
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + V::kLanes - 1);
         V::store(rows + static_cast<size_t>(k) * V::kLanes, V::loadUnaligned(tile + from[k]));
     }
     // Moves on by `count` copied rows.
