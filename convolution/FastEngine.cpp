@@ -64,7 +64,10 @@ struct AlignedBuffer {
 // What a new buffer holds: zeros, or nothing yet because every item is written before it is
 // read. Zeroing touches every page at once, on the thread setting up while the others wait
 // (a page fault costs about two microseconds here); a buffer left as it comes is touched by
-// its first writer, often a worker, beside the others' work.
+// its first writer, often a worker, beside the others' work. Zeros come from calloc, which
+// hands out fresh pages from the system (large buffers) untouched, since the system gives
+// them zeroed when first touched: a stereo cabinet job zeroed 2.5 MiB that way, about 2 ms
+// on the setting-up thread.
 enum class Contents { zeros, writtenFirst };
 
 bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes,
@@ -73,15 +76,13 @@ bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes,
         return false;
     }
     const size_t bytes = static_cast<size_t>(count) * itemBytes;
-    buffer.allocation = malloc(bytes + kAlignment);
+    buffer.allocation =
+        contents == Contents::zeros ? calloc(bytes + kAlignment, 1) : malloc(bytes + kAlignment);
     if (buffer.allocation == nullptr) {
         return false;
     }
     const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.allocation);
     buffer.data = reinterpret_cast<void*>((address + kAlignment - 1) & ~uintptr_t{kAlignment - 1});
-    if (contents == Contents::zeros) {
-        memset(buffer.data, 0, bytes);
-    }
     return true;
 }
 
