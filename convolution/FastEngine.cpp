@@ -62,12 +62,11 @@ struct AlignedBuffer {
 };
 
 // What a new buffer holds: zeros, or nothing yet because every item is written before it is
-// read. Zeroing touches every page at once, on the thread setting up while the others wait
-// (a page fault costs about two microseconds here); a buffer left as it comes is touched by
-// its first writer, often a worker, beside the others' work. Zeros come from calloc, which
-// hands out fresh pages from the system (large buffers) untouched, since the system gives
-// them zeroed when first touched: a stereo cabinet job zeroed 2.5 MiB that way, about 2 ms
-// on the setting-up thread.
+// read. Either way a large buffer's pages are touched first by whoever first uses them,
+// often a worker, beside the others' work: zeros come from calloc, whose large blocks are
+// fresh pages that the system zeroes as they are first touched. Zeroing them here touched
+// every page at once, on the thread setting up while the others waited (2.5 MiB, about 2
+// ms, for a stereo cabinet job; a page fault costs about two microseconds here).
 enum class Contents { zeros, writtenFirst };
 
 bool allocateAligned(AlignedBuffer& buffer, uint64_t count, size_t itemBytes,
