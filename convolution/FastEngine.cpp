@@ -146,7 +146,7 @@ struct Engine {
     Shape shape;                // fixed for the call
     unsigned workers;           // threads asked to compute, the caller included
     uint64_t blocks;            // blocks worth computing: ceil((M + N) / B)
-    AlignedBuffer rowFrom;      // plan.rowOffsets + kCopyAhead offsets: the row of window sample x
+    AlignedBuffer rowFrom;      // rowFromCount offsets: the row of window sample x
     AlignedBuffer splitTaps[2]; // a stereo impulse's channels, each made contiguous
     AlignedBuffer window[2];    // per input channel: the ring of u (BlockPlan.h)
     // Per input channel, with skipSilence: a ring (windowRing entries, indexed like the
@@ -749,6 +749,12 @@ ConvolveResult runBlocks(Engine& e) {
     return writeSilence(e.files, e.shape.outputFrames);
 }
 
+// Entries of the engine's rowFrom: the offsets a tile can copy from, and those the copies
+// look ahead to.
+uint32_t rowFromCount(const BlockPlan& plan) {
+    return plan.rowOffsets + kCopyAhead;
+}
+
 bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseChannels,
                     const TapSpan* spans) {
     Shape& s = e.shape;
@@ -762,8 +768,7 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
     }
     if ((s.inputChannels == 2 && !allocateAligned(e.files.read, plan.blockFrames * 2, sizeof(float),
                                                   Contents::writtenFirst)) ||
-        !allocateAligned(e.rowFrom, plan.rowOffsets + kCopyAhead, sizeof(uint32_t),
-                         Contents::writtenFirst)) {
+        !allocateAligned(e.rowFrom, rowFromCount(plan), sizeof(uint32_t), Contents::writtenFirst)) {
         return false;
     }
     // A block's pieces write all of it before it is written out.
@@ -774,7 +779,7 @@ bool allocateEngine(Engine& e, const float* reversedImpulse, uint32_t impulseCha
         }
     }
     auto* rowFrom = static_cast<uint32_t*>(e.rowFrom.data);
-    for (uint32_t x = 0; x < plan.rowOffsets + kCopyAhead; ++x) {
+    for (uint32_t x = 0; x < rowFromCount(plan); ++x) {
         // Sample x from a panel's start: row x mod S, column x div S.
         const uint64_t column = x / plan.laneFrames;
         rowFrom[x] = static_cast<uint32_t>(column / plan.panelColumns * plan.panelFloats +

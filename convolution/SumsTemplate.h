@@ -45,8 +45,9 @@ template <typename V> struct RowCopier {
     // misses the first-level cache is slow (on Zen 4 a copying step cost 2.2 to 2.4 plain
     // steps, against 1.3 to 1.4 with the same loads moved to 32-byte boundaries). The tile's
     // lines are seldom there, since the rows the kernels sum stream through it, so each copy
-    // first asks for both ends of the row kCopyAhead rows on: at three copies per 36
-    // multiply-adds that is some 300 cycles ahead. A copying step then cost 1.45 to 1.9.
+    // first asks for both ends of the row kCopyAhead rows on: at the AVX2 kernel's three
+    // copies per 36 multiply-adds that is some 300 cycles ahead. A copying step then cost 1.45
+    // to 1.9.
     void copy(uint32_t k) const {
         const float* ahead = tile + from[k + kCopyAhead];
         __builtin_prefetch(ahead);
