@@ -105,18 +105,13 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     plan.mirrorPanels = static_cast<uint32_t>(
         (plan.panelColumns - plan.blockColumns + plan.tileColumns - 1) / plan.panelColumns);
     plan.rowCount = plan.laneFrames + plan.tileTaps - 1;
-    // A piece's first tile is short. Each tile's rows are copied out of the panels while the
-    // kernels sum the tile before, on ports the multiply-adds leave idle, but the first tile
-    // has none before it: its rows are copied with no sums beside them, S + K - 1 rows from
-    // panels another core wrote (about 4 % of all the work of a 0.1 s impulse). The first
-    // tile is just long enough for its register blocks, each copying a row per tap, to copy
-    // the next tile's rows. The double chain copies apart anyway (group 1): one length.
-    plan.firstTileTaps = plan.tileTaps;
-    if (in.group > 1) {
-        const uint64_t blocks = std::max<uint64_t>(1, plan.laneFrames / in.group);
-        const uint64_t taps = roundUp((plan.rowCount + blocks - 1) / blocks, in.group);
-        plan.firstTileTaps = static_cast<uint32_t>(std::min<uint64_t>(taps, plan.tileTaps));
-    }
+    // Every tile of a piece is K long, the first one too, although nothing is summed while its
+    // rows are copied. A short first tile whose register blocks copy the next tile's rows
+    // beside their sums left that copy with no lone part, but on a Xeon with two 512-bit FMA
+    // units every later tile of the piece then ran about 6 % slower (the same kernel on the
+    // same tiles, alone in a loop: a first tile of 112 to 560 taps before tiles of 1610 made
+    // them slower, one of 14, 56 or 672 and more did not; the cause was not found), which is
+    // far more than the lone copy costs there (0.7 % of a 0.1 s impulse's work).
     plan.rowOffsets =
         static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount);
     // A block's columns are whole once the chunk after the block is in (tileColumns x S <=

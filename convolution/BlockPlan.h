@@ -52,7 +52,6 @@ struct BlockPlanInput {
 struct BlockPlan {
     uint32_t laneFrames;    // S: frames per lane in a piece; at least 1
     uint32_t tileTaps;      // K: most taps in one tile; 1 ... N
-    uint32_t firstTileTaps; // K0 <= K: the taps of a piece's first tile (BlockPlan.cpp)
     unsigned pieces;        // pieces per block: one or kPiecesPerWorker per worker
     uint64_t blockFrames;   // B = pieces x lanes x S
     uint32_t blockColumns;  // B / S = pieces x lanes: the columns each block adds

@@ -317,10 +317,8 @@ bool narrowToSound(const Engine& e, uint32_t channel, const PieceTaps& p, int64_
 bool pieceStep(const Engine& e, const PieceTaps& p, int64_t k, PieceStep& step) {
     const Shape& s = e.shape;
     const auto channel = static_cast<uint32_t>(k % s.inputChannels);
-    const int64_t tile = k / s.inputChannels;
-    const int64_t first = s.plan.firstTileTaps;
-    int64_t t0 = p.lo + (tile == 0 ? 0 : first + (tile - 1) * s.plan.tileTaps);
-    int64_t t1 = std::min<int64_t>(t0 + (tile == 0 ? first : s.plan.tileTaps), p.hi);
+    int64_t t0 = p.lo + k / s.inputChannels * s.plan.tileTaps;
+    int64_t t1 = std::min<int64_t>(t0 + s.plan.tileTaps, p.hi);
     t0 = std::max(t0, p.spanLo[channel]);
     t1 = std::min(t1, p.spanHi[channel]);
     if (t0 >= t1 || (s.skipSilence && !narrowToSound(e, channel, p, t0, t1))) {
@@ -414,11 +412,7 @@ bool computePiece(Engine& e, uint64_t block, unsigned piece, WorkerScratch& scra
     const uint64_t pieceOffset = piece * p.frames; // from the block's start
     p.first = blockStart(e, block) + pieceOffset;
     tapRange(s, blockStart(e, block), piece, p.lo, p.hi);
-    // A short first tile, then tiles of K.
-    const int64_t past = p.hi - p.lo - plan.firstTileTaps;
-    p.steps = p.hi <= p.lo ? 0
-                           : (1 + std::max<int64_t>(0, past + plan.tileTaps - 1) / plan.tileTaps) *
-                                 s.inputChannels;
+    p.steps = p.hi > p.lo ? (p.hi - p.lo + plan.tileTaps - 1) / plan.tileTaps * s.inputChannels : 0;
     for (uint32_t c = 0; c < s.inputChannels; ++c) {
         p.spanLo[c] = s.impulseFrames;
         p.spanHi[c] = 0;

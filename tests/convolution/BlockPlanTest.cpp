@@ -124,18 +124,6 @@ TEST(BlockPlan, HoldsItsRulesForEveryShape) {
             ASSERT_EQ(plan.laneFrames % s.group, 0u) << what;
         }
         ASSERT_GE(plan.tileTaps, 1u) << what;
-        // A short first tile whose register blocks, a row per tap each, can copy a whole
-        // tile's rows; or none, for the double chain.
-        ASSERT_GE(plan.firstTileTaps, 1u) << what;
-        ASSERT_LE(plan.firstTileTaps, plan.tileTaps) << what;
-        if (s.group > 1 && plan.firstTileTaps < plan.tileTaps) {
-            ASSERT_GE(std::max(1u, plan.laneFrames / s.group) * uint64_t{plan.firstTileTaps},
-                      plan.rowCount)
-                << what;
-        }
-        if (s.group == 1) {
-            ASSERT_EQ(plan.firstTileTaps, plan.tileTaps) << what;
-        }
         ASSERT_LE(plan.tileTaps, s.impulseFrames) << what;
         ASSERT_EQ(plan.tileRows % s.lanes, 0u) << what;
         ASSERT_GE(plan.tileRows, plan.laneFrames) << what;
@@ -179,10 +167,9 @@ TEST(BlockPlan, TakesForcedSizesAsTheyAre) {
 
 TEST(BlockPlan, CutsTheCabinetCaseIntoSmallBlocksAndEvenTiles) {
     // A 0.1 s impulse at 48 kHz, AVX2, two workers, mono: tiles of 1608 taps (not 2040 +
-    // 2040 + 720) after a first one of 60, blocks of 4 pieces of 8 x 504 frames.
+    // 2040 + 720), blocks of 4 pieces of 8 x 504 frames.
     const BlockPlan plan = planFor(Shape{8, 12, 4.0e7, 4800, 1, 2, 2880000 + 4800});
     EXPECT_EQ(plan.tileTaps, 1608u);
-    EXPECT_EQ(plan.firstTileTaps, 60u); // 42 blocks of 12 sums copy 2111 rows in 51 taps
     EXPECT_EQ(plan.laneFrames, 504u);
     EXPECT_EQ(plan.blockFrames, 16128u);
     // Eight workers with AVX-512 would make S 128 within 2^14 frames: it stays at 192 or so.
