@@ -50,19 +50,19 @@ struct BlockPlanInput {
 };
 
 struct BlockPlan {
-    uint32_t laneFrames;    // S: frames per lane in a piece; at least 1
-    uint32_t tileTaps;      // K: most taps in one tile; 1 ... N
-    unsigned pieces;        // pieces per block: one or kPiecesPerWorker per worker
-    uint64_t blockFrames;   // B = pieces x lanes x S
-    uint32_t blockColumns;  // B / S = pieces x lanes: the columns each block adds
-    uint32_t tileRows;      // rows of the transposed window: S rounded up to whole lanes
-    uint32_t tileColumns;   // columns of one block's window, a multiple of B / S
-    uint32_t panelColumns;  // columns per panel: a multiple of B / S, at least kPanelColumns
-    uint32_t panelStride;   // floats per panel row: panelColumns, then `lanes` more
-    uint64_t panelFloats;   // floats per panel: tileRows x panelStride
-    uint32_t ringPanels;    // panels in the ring: enough for a block's columns and 2B / S more
-    uint32_t mirrorPanels;  // copies of the ring's first panels after it: 1 ... ringPanels
-    uint32_t rowCount;      // rows the kernels take in a full tile: S + K - 1
+    uint32_t laneFrames;   // S: frames per lane in a piece; at least 1
+    uint32_t tileTaps;     // K: most taps in one tile; 1 ... N
+    unsigned pieces;       // pieces per block: one or kPiecesPerWorker per worker
+    uint64_t blockFrames;  // B = pieces x lanes x S
+    uint32_t blockColumns; // B / S = pieces x lanes: the columns each block adds
+    uint32_t tileRows;     // rows of the transposed window: S rounded up to whole lanes
+    uint32_t tileColumns;  // columns of one block's window, a multiple of B / S
+    uint32_t panelColumns; // columns per panel: a multiple of B / S, at least kPanelColumns
+    uint32_t panelStride;  // floats per panel row: panelColumns, then `lanes` more
+    uint64_t panelFloats;  // floats per panel: tileRows x panelStride
+    uint32_t ringPanels;   // panels in the ring: enough for a block's columns and 2B / S more
+    uint32_t mirrorPanels; // copies of the ring's first panels after it: 1 ... ringPanels
+    uint32_t rowCount;     // rows the kernels take in a full tile: S + K - 1
     uint32_t rowOffsets;   // rows a tile can copy from a panel's start: panelColumns x S + rowCount
     uint64_t windowRing;   // input samples per ring: N + 4B + tileRows
     uint64_t windowMirror; // samples from the ring's start copied after its end: B + tileRows
