@@ -111,7 +111,9 @@ BlockPlan planBlocks(const BlockPlanInput& in) {
     // units every later tile of the piece then ran about 6 % slower (the same kernel on the
     // same tiles, alone in a loop: a first tile of 112 to 560 taps before tiles of 1610 made
     // them slower, one of 14, 56 or 672 and more did not; the cause was not found), which is
-    // far more than the lone copy costs there (0.7 % of a 0.1 s impulse's work).
+    // more than the lone copy costs there (0.7 % of a 0.1 s impulse's work on one thread, 1.9 %
+    // on two, where the panels come from the other core; copying it beside the last tile of
+    // the piece before instead saved no time either).
     plan.rowOffsets =
         static_cast<uint32_t>(uint64_t{plan.panelColumns} * plan.laneFrames + plan.rowCount);
     // A block's columns are whole once the chunk after the block is in (tileColumns x S <=
